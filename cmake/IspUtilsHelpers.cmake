@@ -5,7 +5,7 @@
 # component at a time without editing the top level.
 function(isputils_add_component dir)
   if(EXISTS "${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt")
-    add_subdirectory(${dir})
+    add_subdirectory(${PROJECT_SOURCE_DIR}/${dir} ${PROJECT_BINARY_DIR}/${dir})
   endif()
 endfunction()
 
