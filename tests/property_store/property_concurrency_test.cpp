@@ -1,0 +1,134 @@
+// Many writers and readers at once, from processes and from threads: no
+// update lost, no torn value read, one record per key, and a lookup waits for
+// an update that holds the file.
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "propstore/properties.h"
+#include "tests/property_store/store_bytes.h"
+#include "tests/support/private_run.h"
+
+namespace isputils_test {
+namespace {
+
+constexpr int kWorkers = 6;
+constexpr int kRounds = 150;
+constexpr int kSharedKeys = 4;
+
+// A value that names its writer and round and repeats a filler derived from
+// both, so that any mix of two writes is detected.
+std::string MakeValue(int writer, int round) {
+  char head[32];
+  snprintf(head, sizeof(head), "w%d:r%d:", writer, round);
+  return std::string(head) + std::string(40 + (writer * 7 + round) % 40,
+                                         static_cast<char>('a' + (writer + round) % 26));
+}
+
+bool IsWellFormed(const std::string& value) {
+  int writer = 0, round = 0, consumed = 0;
+  if (sscanf(value.c_str(), "w%d:r%d:%n", &writer, &round, &consumed) != 2) return false;
+  return value == MakeValue(writer, round);
+}
+
+std::string SharedKey(int i) { return "shared.key." + std::to_string(i); }
+std::string OwnKey(int writer) { return "own.key." + std::to_string(writer); }
+
+// Body of one worker: writes its own key and the shared keys, reads them all
+// back, and returns the number of torn or foreign values it saw.
+int Work(int writer) {
+  int bad = 0;
+  char value[PROPERTY_VALUE_SIZE];
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string mine = MakeValue(writer, round);
+    if (property_set(OwnKey(writer).c_str(), mine.c_str()) != 0) ++bad;
+    if (property_set(SharedKey(round % kSharedKeys).c_str(), mine.c_str()) != 0) ++bad;
+    if (property_get(OwnKey(writer).c_str(), value, nullptr) < 0 || mine != value) ++bad;
+    const int n = property_get(SharedKey((round + writer) % kSharedKeys).c_str(), value,
+                               nullptr);
+    if (n > 0 && !IsWellFormed(value)) ++bad;
+  }
+  return bad;
+}
+
+void ExpectConsistentStore() {
+  const std::string file = ReadStoreFile();
+  ASSERT_EQ(static_cast<size_t>(kWorkers + kSharedKeys) * PROPERTY_RECORD_SIZE,
+            file.size());
+  std::set<std::string> keys;
+  for (size_t at = 0; at < file.size(); at += PROPERTY_RECORD_SIZE) {
+    EXPECT_TRUE(keys.insert(file.c_str() + at).second) << "duplicate " << file.c_str() + at;
+  }
+  for (int writer = 0; writer < kWorkers; ++writer) {
+    EXPECT_EQ(MakeValue(writer, kRounds - 1), Lookup(OwnKey(writer)));
+  }
+  for (int i = 0; i < kSharedKeys; ++i) EXPECT_TRUE(IsWellFormed(Lookup(SharedKey(i))));
+}
+
+class PropertyConcurrencyTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetStore(); }
+  void TearDown() override { ResetStore(); }
+};
+
+TEST_F(PropertyConcurrencyTest, ProcessesLoseNoUpdateAndReadNoTornValue) {
+  std::vector<pid_t> children;
+  for (int writer = 0; writer < kWorkers; ++writer) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(Work(writer) == 0 ? 0 : 1);
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker saw bad values";
+  }
+  ExpectConsistentStore();
+}
+
+TEST_F(PropertyConcurrencyTest, ThreadsOfOneProcessExcludeEachOtherToo) {
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int writer = 0; writer < kWorkers; ++writer) {
+    threads.emplace_back([writer, &bad] { bad += Work(writer); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(0, bad.load());
+  ExpectConsistentStore();
+}
+
+TEST_F(PropertyConcurrencyTest, LookupWaitsForUpdateHoldingTheFile) {
+  ASSERT_EQ(0, property_set("k", "old"));
+  // Stand in for an update in progress: hold the exclusive lock, then write
+  // the new record and release, as update_property does.
+  FILE* holder = fopen("/run/camera/property_storage", "rb+");
+  ASSERT_NE(nullptr, holder);
+  ASSERT_EQ(0, flock(fileno(holder), LOCK_EX));
+  std::atomic<bool> done{false};
+  std::string seen;
+  std::thread reader([&] {
+    seen = Lookup("k");
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(done.load()) << "lookup did not wait for the lock";
+  const std::string record = RecordBytes("k", "new");
+  ASSERT_EQ(1u, fwrite(record.data(), record.size(), 1, holder));
+  fclose(holder);  // flushes, then releases the lock
+  reader.join();
+  EXPECT_EQ("new", seen);
+}
+
+}  // namespace
+}  // namespace isputils_test
