@@ -28,7 +28,7 @@ int fetch_property(const char* key, char* value) {
   memset(&record, 0, sizeof(record));
   int found = 0;
   if (propstore::LockWholeFile(stream, LOCK_SH)) {
-    while (fread(&record, sizeof(record), 1, stream) == 1) {
+    while (fread_unlocked(&record, sizeof(record), 1, stream) == 1) {
       if (propstore::KeyMatches(record, key, key_length)) {
         // A value field without a NUL reads as cut at the field's end.
         size_t length = propstore::FieldLength(record.value, sizeof(record.value));
@@ -62,7 +62,7 @@ int update_property(const char* key, const char* value) {
   const size_t key_length = strnlen(key, PROPERTY_KEY_SIZE + 1);
   off64_t whole_records = 0;
   bool matched = false;
-  while (fread(&record, sizeof(record), 1, stream) == 1) {
+  while (fread_unlocked(&record, sizeof(record), 1, stream) == 1) {
     if (propstore::KeyMatches(record, key, key_length)) {
       matched = true;
       break;

@@ -30,10 +30,8 @@ FILE* StreamForDescriptor(int fd, const char* mode) {
     errno = EINVAL;
     return nullptr;
   }
-  // Non-blocking mattered only while opening; reads and writes of a regular
-  // file never block on it, but keep the descriptor conventional.
-  int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  // O_NONBLOCK stays set: it mattered only while opening, and has no effect
+  // on the reads and writes of a regular file.
   FILE* stream = fdopen(fd, mode);
   if (stream == nullptr) close(fd);
   return stream;
@@ -67,8 +65,13 @@ bool LockWholeFile(FILE* stream, int operation) {
 }
 
 bool KeyMatches(const Record& record, const char* key, size_t key_length) {
-  return FieldLength(record.key, sizeof(record.key)) == key_length &&
-         memcmp(record.key, key, key_length) == 0;
+  // Comparing the key's NUL too settles the stored length in the same pass.
+  if (key_length < sizeof(record.key)) {
+    return memcmp(record.key, key, key_length + 1) == 0;
+  }
+  // Only a field without a NUL can hold a key of the field's full width.
+  return key_length == sizeof(record.key) &&
+         memcmp(record.key, key, sizeof(record.key)) == 0;
 }
 
 void StoreField(char* field, size_t width, const char* text) {
