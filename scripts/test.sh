@@ -1,20 +1,75 @@
 #!/usr/bin/env bash
 # The full test suite: installs what is missing, builds everything (tests,
-# benchmarks, examples) and runs every test. Each test process runs in a
-# private mount namespace with its own /run; the machine's /run/camera is
-# never touched.
+# benchmarks, examples), runs every test, then repeats the tests under the
+# sanitizers and runs the fuzzers, the binary-interface checks and the
+# consumer build. Each test process runs in a private mount namespace with
+# its own /run; the machine's /run/camera is never touched.
+#
+#   scripts/test.sh            everything
+#   scripts/test.sh STAGE...   only the named stages (unit asan tsan fuzz abi consumer)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-test}
+out=${BUILD_ROOT:-$root/out}
 jobs=${JOBS:-$(nproc)}
+stages=("$@")
+((${#stages[@]})) || stages=(unit asan tsan fuzz abi consumer)
 
 "$root/scripts/install-deps.sh"
 
-stage() { printf '\n=== %s\n' "$*"; }
+banner() { printf '\n=== %s\n' "$*"; }
 
-stage "build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$jobs"
+configure_and_build() {  # dir, extra cmake arguments...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
 
-stage "unit tests"
-ctest --test-dir "$build" --output-on-failure -j "$jobs"
+# Tests whose subject is concurrency: the ones worth running under TSan.
+concurrent_tests='Concurrency|Concurrent|Thread|Stress|Crash|Parallel'
+
+for stage in "${stages[@]}"; do
+  case $stage in
+    unit)
+      banner "build and unit tests"
+      configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+      ctest --test-dir "$out/release" --output-on-failure -j "$jobs"
+      ;;
+    asan)
+      banner "address and undefined-behaviour sanitizers: whole suite"
+      configure_and_build "$out/asan" -DCMAKE_BUILD_TYPE=Debug \
+        -DISPUTILS_SANITIZE=address,undefined -DISPUTILS_BUILD_BENCH=OFF
+      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir "$out/asan" --output-on-failure -j "$jobs"
+      ;;
+    tsan)
+      banner "thread sanitizer: threaded and multi-process tests"
+      configure_and_build "$out/tsan" -DCMAKE_BUILD_TYPE=Debug \
+        -DISPUTILS_SANITIZE=thread -DISPUTILS_BUILD_BENCH=OFF
+      TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest --test-dir "$out/tsan" --output-on-failure -j "$jobs" -R "$concurrent_tests"
+      ;;
+    fuzz)
+      if [[ -x $root/fuzz/build-and-run.sh ]]; then
+        banner "fuzzing"
+        "$root/fuzz/build-and-run.sh" "$out/fuzz"
+      fi
+      ;;
+    abi)
+      if [[ -x $root/scripts/check-abi.sh ]]; then
+        banner "binary interface"
+        "$root/scripts/check-abi.sh" "$out/release"
+      fi
+      ;;
+    consumer)
+      if [[ -x $root/scripts/check-consumer.sh ]]; then
+        banner "consumer build against the installed package"
+        "$root/scripts/check-consumer.sh" "$out/release"
+      fi
+      ;;
+    *)
+      echo "unknown stage: $stage" >&2
+      exit 2
+      ;;
+  esac
+done
+banner "all stages passed: ${stages[*]}"
