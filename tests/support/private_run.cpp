@@ -74,8 +74,8 @@ bool EnterPrivateRun(std::string* error) {
 }
 
 bool InPrivateRun() {
-  // /run must be a tmpfs mount of ours: a marker alone could be inherited by
-  // a process that left the namespace.
+  // Set only after the private tmpfs is mounted; children inherit both the
+  // namespace and the marker.
   const char* marker = getenv(kMarkerEnv);
   return marker != nullptr && strcmp(marker, "1") == 0;
 }
