@@ -1,0 +1,546 @@
+// Tests of TuningBuffer: the three states, copy depth by the mode of the
+// source, storage reuse, moves, bound errors with their report lines and
+// statuses, requests at the top of the 64-bit range, a random walk against a
+// plain model, and the allocation that cannot be met.
+//
+// Thread-safety: single-threaded; each case runs in its own process.
+#include "isphal/TuningBuffer.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/isphal/ReportCapture.h"
+
+namespace qvx {
+namespace isphal {
+namespace {
+
+using isphal_test::ReportCapture;
+
+// Routes reports to the unified logger only, where the text arrives
+// undecorated, and checks the module id and length of every line.
+class ScopedCapture {
+ public:
+  ScopedCapture() : capture_(2) {}
+  void EnableDebugLines() { capture_.setDetails(5, 0x40001000); }
+  // The lines so far as "tag|details type|text".
+  std::vector<std::string> lines() const {
+    std::vector<std::string> lines;
+    std::istringstream events(capture_.events());
+    std::string event;
+    const std::string head = "ulog 0x40007009 ";
+    while (std::getline(events, event)) {
+      EXPECT_EQ(event.compare(0, head.size(), head), 0) << event;
+      std::istringstream fields(event.substr(head.size()));
+      std::string tag, type;
+      size_t length = 0;
+      fields >> tag >> type >> length;
+      fields.get();
+      std::string text;
+      std::getline(fields, text);
+      EXPECT_EQ(length, text.size()) << event;
+      lines.push_back(tag + "|" + type + "|" + text);
+    }
+    return lines;
+  }
+
+ private:
+  ReportCapture capture_;
+};
+
+std::string Error(const std::string& text) { return "revuvi-TuningBuffer|1|" + text; }
+
+// "empty", or "owning|wrapping <count>: w0 w1 ...".
+std::string Describe(const TuningBuffer& buffer) {
+  if (buffer.isEmpty()) {
+    std::string state = "empty";
+    if (buffer.hasStorage()) state += " with storage";
+    if (buffer.getData() != nullptr) state += " with data";
+    return state;
+  }
+  std::string state = buffer.hasStorage() ? "owning " : "wrapping ";
+  state += std::to_string(buffer.getCount()) + ":";
+  for (size_t i = 0; i < buffer.getCount(); ++i) state += " " + std::to_string(buffer.getData()[i]);
+  return state;
+}
+
+TuningBuffer Owning(std::vector<uint32_t> words) {
+  return TuningBuffer(words.data(), words.size(), TuningBuffer::COPY);
+}
+
+TEST(TuningBufferTest, EveryConstructorReachesItsState) {
+  uint32_t caller[3] = {7, 8, 9};
+  EXPECT_EQ(Describe(TuningBuffer()), "empty");
+  EXPECT_EQ(Describe(TuningBuffer(0)), "empty");
+  EXPECT_EQ(Describe(TuningBuffer(caller, 0, TuningBuffer::COPY)), "empty");
+  EXPECT_EQ(Describe(TuningBuffer(caller, 0, TuningBuffer::WRAP)), "empty");
+  EXPECT_EQ(Describe(TuningBuffer(4)), "owning 4: 0 0 0 0");
+  EXPECT_EQ(Describe(TuningBuffer(caller, 3, TuningBuffer::COPY)), "owning 3: 7 8 9");
+  EXPECT_EQ(Describe(TuningBuffer(caller, 3, TuningBuffer::WRAP)), "wrapping 3: 7 8 9");
+  // Every non-zero flag wraps.
+  EXPECT_EQ(Describe(TuningBuffer(caller, 2, static_cast<TuningBuffer::OpsFlag>(7))),
+            "wrapping 2: 7 8");
+}
+
+TEST(TuningBufferTest, CopiedArrayIsIndependentOfTheCaller) {
+  uint32_t caller[2] = {1, 2};
+  TuningBuffer buffer(caller, 2, TuningBuffer::COPY);
+  caller[0] = 100;
+  buffer.set(1, 200);
+  EXPECT_NE(buffer.getData(), caller);
+  EXPECT_EQ(Describe(buffer), "owning 2: 1 200");
+  EXPECT_EQ(caller[1], 2u);
+}
+
+TEST(TuningBufferTest, WrappedArrayIsWrittenThroughAndNeverFreed) {
+  std::unique_ptr<uint32_t[]> caller(new uint32_t[3]{1, 2, 3});
+  {
+    TuningBuffer buffer(caller.get(), 3, TuningBuffer::WRAP);
+    EXPECT_EQ(buffer.getData(), caller.get());
+    buffer.set(1, 42);
+    TuningBuffer second(buffer);
+    second.set(2, 43);
+    EXPECT_EQ(second.getData(), caller.get());
+    EXPECT_EQ(Describe(buffer), "wrapping 3: 1 42 43");
+  }
+  // Still allocated (a sanitizer build would flag a free) and unchanged.
+  EXPECT_EQ(caller[0], 1u);
+  EXPECT_EQ(caller[1], 42u);
+  EXPECT_EQ(caller[2], 43u);
+}
+
+TEST(TuningBufferTest, CopyAssignReusesStorageOnlyWhenCountsMatch) {
+  ScopedCapture capture;
+  capture.EnableDebugLines();
+  TuningBuffer source = Owning({1, 2, 3, 4, 5, 6, 7, 8});
+  TuningBuffer same(8);
+  const uint32_t* sameStorage = same.getData();
+  same = source;
+  EXPECT_EQ(same.getData(), sameStorage);
+  EXPECT_NE(same.getData(), source.getData());
+  EXPECT_EQ(Describe(same), "owning 8: 1 2 3 4 5 6 7 8");
+
+  TuningBuffer smaller(4);
+  smaller = source;
+  EXPECT_EQ(Describe(smaller), "owning 8: 1 2 3 4 5 6 7 8");
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{"revuvi-TuningBuffer|5|[operator=] same count? --> 1",
+                                      "revuvi-TuningBuffer|5|[operator=] same count? --> 0"}));
+  // A deep copy: the source is not affected by writes to the copy.
+  same.set(0, 99);
+  EXPECT_EQ(source.get(0), 1u);
+}
+
+TEST(TuningBufferTest, CopyAssignOwningOverWrappingTakesOwnStorage) {
+  uint32_t caller[3] = {9, 9, 9};
+  TuningBuffer destination(caller, 3, TuningBuffer::WRAP);
+  destination = Owning({1, 2, 3});
+  EXPECT_EQ(Describe(destination), "owning 3: 1 2 3");
+  EXPECT_EQ(caller[0], 9u);
+  EXPECT_EQ(caller[2], 9u);
+}
+
+TEST(TuningBufferTest, CopyAssignFromEmptyOrWrappingReleasesStorage) {
+  ScopedCapture capture;
+  capture.EnableDebugLines();
+  TuningBuffer destination(5);
+  destination = TuningBuffer();
+  EXPECT_EQ(Describe(destination), "empty");
+
+  uint32_t caller[2] = {4, 5};
+  TuningBuffer wrapping(caller, 2, TuningBuffer::WRAP);
+  destination.reset(6);
+  destination = wrapping;
+  EXPECT_EQ(destination.getData(), caller);
+  EXPECT_EQ(Describe(destination), "wrapping 2: 4 5");
+  EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(TuningBufferTest, SelfAssignmentAndSelfCopyChangeNothing) {
+  TuningBuffer buffer = Owning({1, 2});
+  const uint32_t* data = buffer.getData();
+  TuningBuffer& alias = buffer;
+  buffer = alias;
+  buffer = static_cast<TuningBuffer&&>(alias);
+  EXPECT_EQ(buffer.copyData(alias), 0);
+  EXPECT_EQ(buffer.getData(), data);
+  EXPECT_EQ(Describe(buffer), "owning 2: 1 2");
+}
+
+TEST(TuningBufferTest, MovesHandOverAndLeaveTheSourceReusable) {
+  TuningBuffer owning = Owning({1, 2, 3});
+  const uint32_t* storage = owning.getData();
+  TuningBuffer moved(static_cast<TuningBuffer&&>(owning));
+  EXPECT_EQ(moved.getData(), storage);
+  EXPECT_EQ(Describe(owning), "empty");
+
+  uint32_t caller[2] = {5, 6};
+  TuningBuffer wrapping(caller, 2, TuningBuffer::WRAP);
+  moved = static_cast<TuningBuffer&&>(wrapping);
+  EXPECT_EQ(Describe(moved), "wrapping 2: 5 6");
+  EXPECT_EQ(Describe(wrapping), "empty");
+
+  owning.reset(1);
+  owning.set(0, 7);
+  EXPECT_EQ(Describe(owning), "owning 1: 7");
+}
+
+TEST(TuningBufferTest, ResetAlwaysStartsOverWithZeroWords) {
+  TuningBuffer buffer = Owning({1, 2, 3});
+  const uint32_t* before = buffer.getData();
+  buffer.reset(3);
+  EXPECT_NE(buffer.getData(), before);
+  EXPECT_EQ(Describe(buffer), "owning 3: 0 0 0");
+  buffer.reset(0);
+  EXPECT_EQ(Describe(buffer), "empty");
+
+  uint32_t caller[2] = {8, 9};
+  TuningBuffer wrapping(caller, 2, TuningBuffer::WRAP);
+  wrapping.reset(2);
+  EXPECT_EQ(Describe(wrapping), "owning 2: 0 0");
+  EXPECT_EQ(caller[0], 8u);
+  EXPECT_EQ(caller[1], 9u);
+}
+
+TEST(TuningBufferTest, ClearCountZeroMeansToTheEnd) {
+  ScopedCapture capture;
+  TuningBuffer buffer = Owning({1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_EQ(buffer.clear(2, 0), 0);
+  EXPECT_EQ(Describe(buffer), "owning 8: 1 2 0 0 0 0 0 0");
+  buffer = Owning({1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_EQ(buffer.clear(8, 0), 0);
+  EXPECT_EQ(buffer.clear(1, 2), 0);
+  EXPECT_EQ(Describe(buffer), "owning 8: 1 0 0 4 5 6 7 8");
+  EXPECT_EQ(buffer.clear(6, 3), -22);
+  EXPECT_EQ(buffer.clear(9, 0), -22);
+  EXPECT_EQ(Describe(buffer), "owning 8: 1 0 0 4 5 6 7 8");
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                Error("[clear] error: the given maximum count (9) is out-of-range (8)"),
+                Error("[clear] error: the given maximum count (9) is out-of-range (8)")}));
+}
+
+TEST(TuningBufferTest, ClearingAWrappingBufferClearsTheCallerArray) {
+  uint32_t caller[3] = {1, 2, 3};
+  TuningBuffer buffer(caller, 3, TuningBuffer::WRAP);
+  EXPECT_EQ(buffer.clear(0, 0), 0);
+  EXPECT_EQ(caller[0] | caller[1] | caller[2], 0u);
+}
+
+TEST(TuningBufferTest, BadIndexIsReportedAndNothingWritten) {
+  ScopedCapture capture;
+  TuningBuffer buffer = Owning({1, 2, 3, 4, 5, 6, 7, 8});
+  buffer.set(8, 5);
+  EXPECT_EQ(buffer.get(8), 0u);
+  TuningBuffer empty;
+  empty.set(0, 5);
+  EXPECT_EQ(empty.get(0), 0u);
+  EXPECT_EQ(Describe(buffer), "owning 8: 1 2 3 4 5 6 7 8");
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                Error("[set] error: the given index(8) is out of range(7)"),
+                Error("[get] error: the given index(8) is out of range(7)"),
+                Error("[set] error: the given index(0) is out of range(0)"),
+                Error("[get] error: the given index(0) is out of range(0)")}));
+}
+
+TEST(TuningBufferTest, BadChunkIsReportedAndNothingCopied) {
+  ScopedCapture capture;
+  TuningBuffer buffer = Owning({1, 2, 3, 4, 5, 6, 7, 8});
+  const uint32_t source[4] = {9, 9, 9, 9};
+  uint32_t destination[4] = {5, 5, 5, 5};
+  buffer.setChunk(5, 4, source);
+  EXPECT_EQ(buffer.getChunk(5, 4, destination), -22);
+  EXPECT_EQ(buffer.getChunk(8, 0, destination), 0);
+  EXPECT_EQ(Describe(buffer), "owning 8: 1 2 3 4 5 6 7 8");
+  EXPECT_EQ(destination[0] + destination[1] + destination[2] + destination[3], 20u);
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                Error("[setChunk] error: the given maximum count (9) is out-of-range (8)"),
+                Error("[getChunk] error: the given maximum count (9) is out-of-range (8)")}));
+
+  buffer.setChunk(6, 2, source);
+  EXPECT_EQ(buffer.getChunk(5, 3, destination), 0);
+  EXPECT_EQ(destination[0], 6u);
+  EXPECT_EQ(destination[2], 9u);
+  EXPECT_EQ(destination[3], 5u);
+}
+
+// Index plus count past 2^64 must not wrap to a small end that passes the
+// bound test; the message shows the end saturated at the largest value.
+TEST(TuningBufferTest, RequestsPastTheTopOfTheRangeAreRefused) {
+  ScopedCapture capture;
+  uint32_t caller[4] = {1, 2, 3, 4};
+  TuningBuffer buffer(caller, 4, TuningBuffer::WRAP);
+  uint32_t destination[1] = {77};
+  EXPECT_EQ(buffer.clear(1, SIZE_MAX), -22);
+  EXPECT_EQ(buffer.clear(SIZE_MAX, 2), -22);
+  buffer.setChunk(2, SIZE_MAX - 1, destination);
+  EXPECT_EQ(buffer.getChunk(SIZE_MAX, 1, destination), -22);
+  buffer.set(SIZE_MAX, 5);
+  EXPECT_EQ(buffer.get(SIZE_MAX), 0u);
+  EXPECT_EQ(Describe(buffer), "wrapping 4: 1 2 3 4");
+  EXPECT_EQ(destination[0], 77u);
+  const std::string top = "18446744073709551615";
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                Error("[clear] error: the given maximum count (" + top + ") is out-of-range (4)"),
+                Error("[clear] error: the given maximum count (" + top + ") is out-of-range (4)"),
+                Error("[setChunk] error: the given maximum count (" + top + ") is out-of-range (4)"),
+                Error("[getChunk] error: the given maximum count (" + top + ") is out-of-range (4)"),
+                Error("[set] error: the given index(" + top + ") is out of range(3)"),
+                Error("[get] error: the given index(" + top + ") is out of range(3)")}));
+}
+
+TEST(TuningBufferTest, CopyDataNeedsEqualCountsAndFillsTheView) {
+  ScopedCapture capture;
+  TuningBuffer four(4);
+  TuningBuffer five = Owning({1, 2, 3, 4, 5});
+  EXPECT_EQ(four.copyData(five), -22);
+  EXPECT_EQ(Describe(four), "owning 4: 0 0 0 0");
+  EXPECT_TRUE(capture.lines().empty());
+
+  uint32_t caller[5] = {};
+  TuningBuffer wrapping(caller, 5, TuningBuffer::WRAP);
+  EXPECT_EQ(wrapping.copyData(five), 0);
+  EXPECT_EQ(Describe(wrapping), "wrapping 5: 1 2 3 4 5");
+  EXPECT_EQ(caller[4], 5u);
+  EXPECT_TRUE(TuningBuffer().copyData(TuningBuffer()) == 0);
+}
+
+TEST(TuningBufferTest, EqualityComparesContentsOnly) {
+  uint32_t caller[3] = {1, 2, 3};
+  const TuningBuffer wrapping(caller, 3, TuningBuffer::WRAP);
+  const TuningBuffer owning = Owning({1, 2, 3});
+  const TuningBuffer differs = Owning({1, 2, 4});
+  const TuningBuffer shorter = Owning({1, 2});
+  const TuningBuffer sameView(caller, 3, TuningBuffer::WRAP);
+  struct Case {
+    const TuningBuffer& left;
+    const TuningBuffer& right;
+    bool equal;
+  };
+  const TuningBuffer empty;
+  const Case cases[] = {{empty, TuningBuffer(), true}, {owning, wrapping, true},
+                        {wrapping, sameView, true},    {owning, differs, false},
+                        {owning, shorter, false},      {empty, shorter, false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.left == c.right, c.equal) << Describe(c.left) << " vs " << Describe(c.right);
+    EXPECT_EQ(c.left != c.right, !c.equal);
+  }
+}
+
+TEST(TuningBufferTest, IdIsTheObjectAddressAndLayoutIsFixed) {
+  TuningBuffer buffer = Owning({1, 2});
+  TuningBuffer copy(buffer);
+  EXPECT_EQ(buffer.getId(), reinterpret_cast<uintptr_t>(&buffer));
+  EXPECT_EQ(copy.getId(), reinterpret_cast<uintptr_t>(&copy));
+  // Table pointer, then mData, mCount, mStorage: other libraries build
+  // against this layout.
+  static_assert(sizeof(TuningBuffer) == 4 * sizeof(void*), "layout");
+  uintptr_t words[4];
+  memcpy(words, static_cast<const void*>(&buffer), sizeof(words));
+  EXPECT_EQ(words[1], reinterpret_cast<uintptr_t>(buffer.getData()));
+  EXPECT_EQ(words[2], 2u);
+  EXPECT_EQ(words[3], reinterpret_cast<uintptr_t>(buffer.getData()));
+}
+
+// A plain model of a few buffers and two caller arrays: every operation is
+// applied to both, and the states must agree after each step.
+class Model {
+ public:
+  static constexpr size_t kBuffers = 3;
+  static constexpr size_t kCallerWords = 6;
+
+  struct Entry {
+    enum Mode { kEmpty, kOwning, kWrapping } mode = kEmpty;
+    std::vector<uint32_t> own;
+    int caller = -1;  // which caller array a wrapping entry views
+    size_t count = 0;
+  };
+
+  uint32_t* View(size_t b) {
+    Entry& e = entries[b];
+    if (e.mode == Entry::kOwning) return e.own.data();
+    if (e.mode == Entry::kWrapping) return callers[e.caller].data();
+    return nullptr;
+  }
+  std::string Describe(size_t b) {
+    const Entry& e = entries[b];
+    if (e.mode == Entry::kEmpty) return "empty";
+    std::string state = e.mode == Entry::kOwning ? "owning " : "wrapping ";
+    state += std::to_string(e.count) + ":";
+    for (size_t i = 0; i < e.count; ++i) state += " " + std::to_string(View(b)[i]);
+    return state;
+  }
+  bool Fits(size_t b, size_t index, size_t count) { return index + count <= entries[b].count; }
+
+  Entry entries[kBuffers];
+  std::vector<uint32_t> callers[2] = {std::vector<uint32_t>(kCallerWords, 11),
+                                      std::vector<uint32_t>(kCallerWords, 22)};
+};
+
+TEST(TuningBufferTest, RandomOperationsAgreeWithAPlainModel) {
+  ScopedCapture capture;
+  Model model;
+  uint32_t callers[2][Model::kCallerWords];
+  for (int k = 0; k < 2; ++k)
+    for (size_t i = 0; i < Model::kCallerWords; ++i) callers[k][i] = model.callers[k][i];
+  TuningBuffer buffers[Model::kBuffers];
+  std::mt19937 random(12345);
+  auto pick = [&random](size_t bound) { return static_cast<size_t>(random() % bound); };
+  size_t expectedReports = 0;
+
+  for (int step = 0; step < 4000; ++step) {
+    const size_t a = pick(Model::kBuffers);
+    const size_t b = pick(Model::kBuffers);
+    const size_t index = pick(8);
+    const size_t count = pick(5);
+    const uint32_t value = static_cast<uint32_t>(random());
+    Model::Entry& ea = model.entries[a];
+    std::string op;
+    switch (pick(11)) {
+      case 0:
+        op = "reset";
+        buffers[a].reset(count);
+        ea = Model::Entry();
+        if (count > 0) {
+          ea.mode = Model::Entry::kOwning;
+          ea.own.assign(count, 0);
+          ea.count = count;
+        }
+        break;
+      case 1: {
+        op = "wrap";
+        const int k = static_cast<int>(pick(2));
+        const size_t words = pick(Model::kCallerWords + 1);
+        buffers[a] = TuningBuffer(callers[k], words, TuningBuffer::WRAP);
+        ea = Model::Entry();
+        if (words > 0) {
+          ea.mode = Model::Entry::kWrapping;
+          ea.caller = k;
+          ea.count = words;
+        }
+        break;
+      }
+      case 2:
+        op = "copy";
+        buffers[a] = buffers[b];
+        if (a != b) {
+          const Model::Entry& eb = model.entries[b];
+          ea = eb;
+          if (eb.mode == Model::Entry::kOwning) ea.own = eb.own;
+        }
+        break;
+      case 3:
+        op = "move";
+        buffers[a] = static_cast<TuningBuffer&&>(buffers[b]);
+        if (a != b) {
+          ea = model.entries[b];
+          model.entries[b] = Model::Entry();
+        }
+        break;
+      case 4:
+        op = "set";
+        buffers[a].set(index, value);
+        if (index < ea.count) model.View(a)[index] = value;
+        else ++expectedReports;
+        break;
+      case 5:
+        op = "get";
+        EXPECT_EQ(buffers[a].get(index), index < ea.count ? model.View(a)[index] : 0u);
+        if (index >= ea.count) ++expectedReports;
+        break;
+      case 6: {
+        op = "clear";
+        const int32_t status = buffers[a].clear(index, count);
+        if (model.Fits(a, index, count)) {
+          EXPECT_EQ(status, 0);
+          const size_t words = count == 0 ? ea.count - index : count;
+          for (size_t i = 0; i < words; ++i) model.View(a)[index + i] = 0;
+        } else {
+          EXPECT_EQ(status, -22);
+          ++expectedReports;
+        }
+        break;
+      }
+      case 7: {
+        op = "setChunk";
+        const uint32_t source[4] = {value, value + 1, value + 2, value + 3};
+        buffers[a].setChunk(index, count, source);
+        if (model.Fits(a, index, count)) {
+          for (size_t i = 0; i < count; ++i) model.View(a)[index + i] = source[i];
+        } else {
+          ++expectedReports;
+        }
+        break;
+      }
+      case 8: {
+        op = "getChunk";
+        uint32_t destination[4] = {1, 1, 1, 1};
+        const int32_t status = buffers[a].getChunk(index, count, destination);
+        const bool fits = model.Fits(a, index, count);
+        EXPECT_EQ(status, fits ? 0 : -22);
+        for (size_t i = 0; i < 4; ++i) {
+          const uint32_t expected = fits && i < count ? model.View(a)[index + i] : 1u;
+          EXPECT_EQ(destination[i], expected);
+        }
+        if (!fits) ++expectedReports;
+        break;
+      }
+      case 9: {
+        op = "copyData";
+        const int32_t status = buffers[a].copyData(buffers[b]);
+        const bool same = ea.count == model.entries[b].count;
+        EXPECT_EQ(status, same ? 0 : -22);
+        if (same && a != b && ea.count > 0) {
+          std::vector<uint32_t> words(model.View(b), model.View(b) + ea.count);
+          for (size_t i = 0; i < ea.count; ++i) model.View(a)[i] = words[i];
+        }
+        break;
+      }
+      default: {
+        op = "equal";
+        const bool equal = ea.count == model.entries[b].count &&
+                           (ea.count == 0 || std::equal(model.View(a), model.View(a) + ea.count,
+                                                        model.View(b)));
+        EXPECT_EQ(buffers[a] == buffers[b], equal);
+        break;
+      }
+    }
+    for (size_t k = 0; k < Model::kBuffers; ++k) {
+      ASSERT_EQ(Describe(buffers[k]), model.Describe(k)) << "step " << step << " " << op;
+    }
+    for (int k = 0; k < 2; ++k) {
+      ASSERT_TRUE(std::equal(model.callers[k].begin(), model.callers[k].end(), callers[k]))
+          << "caller array " << k << " at step " << step << " " << op;
+    }
+  }
+  EXPECT_EQ(capture.lines().size(), expectedReports);
+}
+
+// The array form of new either returns usable storage or does not return;
+// a count of 2^62 words or more asks for the largest size there is.
+TEST(TuningBufferDeathTest, AllocationThatCannotBeMetEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const size_t tooMany = size_t{1} << 62;
+  EXPECT_DEATH(TuningBuffer buffer(tooMany), "");
+  EXPECT_DEATH(TuningBuffer().reset(SIZE_MAX), "");
+  uint32_t caller[1] = {1};
+  EXPECT_DEATH(TuningBuffer buffer(caller, tooMany, TuningBuffer::COPY), "");
+  // Wrapping allocates nothing, so even an absurd count is accepted as a view.
+  TuningBuffer view(caller, tooMany, TuningBuffer::WRAP);
+  EXPECT_EQ(view.getCount(), tooMany);
+}
+
+}  // namespace
+}  // namespace isphal
+}  // namespace qvx
