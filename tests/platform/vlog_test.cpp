@@ -1,0 +1,128 @@
+// Tests of the logging facility's "--v" / "--vmodule" rules: pattern
+// matching, module names, path patterns, first-match order and fallbacks.
+#include "base/vlog.h"
+
+#include <string>
+
+#include "base/logging.h"
+#include "gtest/gtest.h"
+#include "tests/platform/scoped_log_settings.h"
+
+namespace {
+
+using isputils_test::ScopedLogSettings;
+
+int LevelOf(const std::string& file) {
+  return logging::GetVlogLevelHelper(file.c_str(), file.size() + 1);
+}
+
+TEST(VlogTest, PatternMustMatchTheWholeText) {
+  struct Case {
+    const char* text;
+    const char* pattern;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"platform_log", "platform_log", true},
+      {"platform_log", "platform_lo", false},
+      {"platform_lo", "platform_log", false},
+      {"platform_log", "platform*", true},
+      {"platform_log", "*log", true},
+      {"platform_log", "*", true},
+      {"", "*", true},
+      {"", "", true},
+      {"a", "", false},
+      {"", "?", false},
+      {"platform_log", "platform_lo?", true},
+      {"platform_log", "platform_?", false},
+      {"aXbYc", "a*b*c", true},
+      {"abcbcd", "a*bcd", true},   // The star must give back what it took.
+      {"abcbce", "a*bcd", false},
+      {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*b", true},
+      {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "*a*a*a*a*a*a*b", false},
+      {"a*b", "a*b", true},
+      {"ab", "a**b", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(logging::MatchVlogPattern(c.text, c.pattern), c.matches)
+        << "'" << c.text << "' against '" << c.pattern << "'";
+  }
+}
+
+TEST(VlogTest, SeparatorsMatchEitherKind) {
+  EXPECT_TRUE(logging::MatchVlogPattern("a\\b/c.cc", "a/b\\c.cc"));
+  EXPECT_TRUE(logging::MatchVlogPattern("a\\b\\c.cc", "a/*/c.cc"));
+  EXPECT_FALSE(logging::MatchVlogPattern("a_b/c.cc", "a/b/c.cc"));
+  EXPECT_TRUE(logging::MatchVlogPattern("a/b", "a?b"));  // "?" takes a separator too.
+}
+
+TEST(VlogTest, ModuleIsTheBaseNameWithoutExtensionOrInl) {
+  ScopedLogSettings restore;
+  logging::SetVlogSwitches("", "foo=2");
+  EXPECT_EQ(LevelOf("a/b/foo.cc"), 2);
+  EXPECT_EQ(LevelOf("a\\b\\foo.cpp"), 2);
+  EXPECT_EQ(LevelOf("foo-inl.h"), 2);
+  EXPECT_EQ(LevelOf("foo"), 2);
+  EXPECT_EQ(LevelOf("foo.tar.gz"), 0);  // Only the last extension goes.
+  EXPECT_EQ(LevelOf("foo/bar.cc"), 0);  // Directories are not the module.
+  EXPECT_EQ(LevelOf("foobar.cc"), 0);
+}
+
+TEST(VlogTest, PatternsWithSlashesMatchTheWholePath) {
+  ScopedLogSettings restore;
+  logging::SetVlogSwitches("", "log_service/*=3,*\\legacy\\*=1");
+  EXPECT_EQ(LevelOf("log_service/platform_log.cpp"), 3);
+  EXPECT_EQ(LevelOf("log_service\\platform_log.cpp"), 3);
+  EXPECT_EQ(LevelOf("src/log_service/platform_log.cpp"), 0);
+  EXPECT_EQ(LevelOf("src/legacy/old.cc"), 1);
+  // A module pattern never sees the directories.
+  logging::SetVlogSwitches("", "log_service*=3");
+  EXPECT_EQ(LevelOf("log_service/platform_log.cpp"), 0);
+}
+
+TEST(VlogTest, FirstMatchingPatternWins) {
+  ScopedLogSettings restore;
+  logging::SetVlogSwitches("", "foo*=1,foobar=4");
+  EXPECT_EQ(LevelOf("foobar.cc"), 1);
+  logging::SetVlogSwitches("", "foobar=4,foo*=1");
+  EXPECT_EQ(LevelOf("foobar.cc"), 4);
+  EXPECT_EQ(LevelOf("food.cc"), 1);
+}
+
+TEST(VlogTest, UnmatchedFilesGetTheVLevel) {
+  ScopedLogSettings restore;
+  logging::SetVlogSwitches("", "");
+  EXPECT_EQ(LevelOf("any.cc"), 0);
+  logging::SetVlogSwitches("2", "foo=5");
+  EXPECT_EQ(LevelOf("any.cc"), 2);
+  EXPECT_EQ(LevelOf("foo.cc"), 5);
+  logging::SetMinLogLevel(logging::LOGGING_WARNING);
+  EXPECT_EQ(LevelOf("any.cc"), -1);
+  // An empty list clears the patterns set before.
+  logging::SetVlogSwitches("", "");
+  EXPECT_EQ(LevelOf("foo.cc"), -1);
+}
+
+TEST(VlogTest, MalformedEntriesAreSkippedOrCountAsZero) {
+  ScopedLogSettings restore;
+  logging::SetVlogSwitches("3", "foo=x,bar=,baz,=7,qux=2x,neg=-2,ok=2");
+  EXPECT_EQ(LevelOf("foo.cc"), 0);
+  EXPECT_EQ(LevelOf("bar.cc"), 0);
+  EXPECT_EQ(LevelOf("baz.cc"), 3);  // No '=': no pattern at all.
+  EXPECT_EQ(LevelOf("qux.cc"), 0);
+  EXPECT_EQ(LevelOf("neg.cc"), -2);
+  EXPECT_EQ(LevelOf("ok.cc"), 2);
+  EXPECT_EQ(LevelOf(""), 3);
+}
+
+TEST(VlogTest, LookupReadsNoFurtherThanTheGivenSize) {
+  ScopedLogSettings restore;
+  logging::SetVlogSwitches("", "foo=2,foo.ccX=4");
+  // Not NUL-terminated where the size says it ends.
+  const char unterminated[] = {'f', 'o', 'o', '.', 'c', 'c', 'X'};
+  EXPECT_EQ(logging::GetVlogLevelHelper(unterminated, 7), 2);
+  EXPECT_EQ(logging::GetVlogLevelHelper(nullptr, 0), 0);
+  EXPECT_EQ(logging::GetVlogLevelHelper("foo.cc", 0), 0);
+}
+
+}  // namespace
