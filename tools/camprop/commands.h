@@ -1,0 +1,47 @@
+// The sub-commands of camprop, the console tool for the property store.
+// Each prints its result on standard output and its complaints, prefixed
+// "camprop: ", on standard error, and returns the process exit status.
+//
+// Thread-safety: each command is a whole program run; call from main().
+#ifndef TOOLS_CAMPROP_COMMANDS_H_
+#define TOOLS_CAMPROP_COMMANDS_H_
+
+#include "tools/camprop/store_scan.h"
+
+namespace camprop {
+
+// Exit statuses, as other command-line tools use them.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // not set, damaged, or unreadable
+inline constexpr int kExitUsage = 2;   // bad command line or bad input
+
+// Prints the value of `key` and a newline, reading under the shared lock as
+// the store's readers do. When the key is not stored, prints `fallback` (cut
+// to 91 bytes, as property_get would) if one is given; otherwise says so and
+// fails. Refuses a key of 64 bytes or more. `fallback` may be NULL.
+int RunGet(const char* key, const char* fallback);
+
+// Stores `value` under `key` through the store's own writer (exclusive
+// lock, update in place or append). Refuses a key of 64 bytes or more and a
+// value of 92 bytes or more instead of letting the store cut them: a cut
+// key would append a record on every call.
+int RunSet(const char* key, const char* value);
+
+// Prints every whole record in file order, one per line, marking duplicate
+// keys and fields without their NUL, then a note on a partial tail.
+int RunList();
+
+// Validates the file: counts records and reports a partial tail, fields
+// without a NUL and duplicate keys. Fails when it finds any of them.
+int RunCheck();
+
+// The "camprop: " prefix and a message on standard error.
+void Complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Complains about a scan that could not read the file (any status but
+// kScanned and kNoFile). Returns kExitFailed.
+int ReportScanFailure(const ScanResult& result);
+
+}  // namespace camprop
+
+#endif  // TOOLS_CAMPROP_COMMANDS_H_

@@ -1,0 +1,72 @@
+// camprop get: one key's value, found as the store's lookup finds it (the
+// first record whose key matches, under the shared lock).
+//
+// Thread-safety: see commands.h.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "tools/camprop/commands.h"
+#include "tools/camprop/record_fields.h"
+
+namespace camprop {
+namespace {
+
+class FirstMatch : public RecordVisitor {
+ public:
+  FirstMatch(const char* key, size_t key_length) : key_(key), key_length_(key_length) {}
+
+  bool Visit(uint64_t, const propstore::Record& record) override {
+    if (!propstore::KeyMatches(record, key_, key_length_)) return true;
+    value_ = ValueText(record);
+    found_ = true;
+    return false;
+  }
+
+  bool found() const { return found_; }
+  const std::string& value() const { return value_; }
+
+ private:
+  const char* key_;
+  size_t key_length_;
+  bool found_ = false;
+  std::string value_;
+};
+
+void PrintLine(const char* text, size_t length) {
+  fwrite(text, 1, length, stdout);
+  fputc('\n', stdout);
+}
+
+}  // namespace
+
+int RunGet(const char* key, const char* fallback) {
+  const size_t key_length = strlen(key);
+  if (key_length >= PROPERTY_KEY_SIZE) {
+    Complain("key is %zu bytes long; a key holds at most %d bytes", key_length,
+             PROPERTY_KEY_SIZE - 1);
+    return kExitUsage;
+  }
+  FirstMatch match(key, key_length);
+  const ScanResult result = ScanStore(&match);
+  if (result.status != ScanStatus::kScanned && result.status != ScanStatus::kNoFile) {
+    return ReportScanFailure(result);
+  }
+  if (match.found()) {
+    PrintLine(match.value().data(), match.value().size());
+    return kExitOk;
+  }
+  if (fallback != nullptr) {
+    PrintLine(fallback, strnlen(fallback, PROPERTY_VALUE_SIZE - 1));
+    return kExitOk;
+  }
+  if (result.status == ScanStatus::kNoFile) {
+    Complain("%s is not set: %s does not exist", key, propstore::kStoragePath);
+  } else {
+    Complain("%s is not set", key);
+  }
+  return kExitFailed;
+}
+
+}  // namespace camprop
