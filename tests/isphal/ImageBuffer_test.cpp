@@ -37,7 +37,7 @@ std::string DescribeImage(const ImageBuffer& image) {
 // Counts how often its emptiness is asked and answers as told.
 class CountingBuffer : public Buffer {
  public:
-  CountingBuffer(bool answer) : Buffer(0x1000, 3, 0, 4096, Pelkor::eImageFormatNv12),
+  explicit CountingBuffer(bool answer) : Buffer(0x1000, 3, 0, 4096, Pelkor::eImageFormatNv12),
                                 answer_(answer) {}
   operator bool() const override {
     ++asked_;
