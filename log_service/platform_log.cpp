@@ -71,14 +71,9 @@ bool GateAllows(const Route& route) {
          route.gate;
 }
 
-}  // namespace
-
-extern "C" {
-
-int determine_platform_log_level(void) {
-  int32_t level = gCachedLogLevel.load(std::memory_order_relaxed);
-  if (level != kLevelUnread) return level;
-  level = property_get_int32(kLogLevelProperty, kLevelUnread);
+// Reads the level property; the slow path of the first call only.
+__attribute__((noinline)) int32_t ReadLogLevel() {
+  int32_t level = property_get_int32(kLogLevelProperty, kLevelUnread);
   // A stored -1 means "not set" as well, and keeping -1 in the cache would
   // re-read the property on every call.
   if (level == kLevelUnread) level = kDefaultLogLevel;
@@ -86,35 +81,68 @@ int determine_platform_log_level(void) {
   return level;
 }
 
-int test_log_level(int priority, int level) {
-  switch (priority) {
-    case 'E': return 1;
-    case 'W': return level > 0;
-    case 'I': return level > 1;
-    case 'D': return level > 2;
-    case 'V': return level > 3;
-    default: return 0;
-  }
+// The exported entry points call these directly rather than each other, so
+// a dropped message costs no call through the library's own PLT.
+inline int32_t LogLevel() {
+  int32_t level = gCachedLogLevel.load(std::memory_order_relaxed);
+  return level != kLevelUnread ? level : ReadLogLevel();
 }
 
-int platform_log_print(int priority, const char* tag, const char* format, ...) {
-  if (!test_log_level(priority, determine_platform_log_level())) return 0;
+// The lowest log level at which each letter passes, indexed from 'D' to 'W';
+// a value that is no priority letter never passes. A table rather than a
+// switch keeps the dropped path free of an indirect jump.
+constexpr int kFirstLetter = 'D';
+constexpr int64_t kNever = INT64_MAX;
+constexpr int64_t kMinLevelOfLetter['W' - 'D' + 1] = {
+    /* D */ 3,      /* E */ INT64_MIN, kNever, kNever, kNever,
+    /* I */ 2,      kNever, kNever, kNever, kNever, kNever, kNever, kNever,
+    kNever, kNever, kNever, kNever, kNever,
+    /* V */ 4,      /* W */ 1,
+};
+
+inline bool PassesFilter(int priority, int level) {
+  unsigned index = static_cast<unsigned>(priority) - kFirstLetter;
+  if (index >= sizeof(kMinLevelOfLetter) / sizeof(kMinLevelOfLetter[0])) return false;
+  return static_cast<int64_t>(level) >= kMinLevelOfLetter[index];
+}
+
+// Everything after the filter, kept out of platform_log_print so that the
+// dropped path needs no large frame and saves no registers. Also the path of
+// the first call, which still has to read the level.
+__attribute__((noinline)) void PrintIfPasses(int priority, const char* tag,
+                                             const char* format, va_list args) {
+  if (!PassesFilter(priority, LogLevel())) return;
   // A NULL format has nothing to say; formatting it would crash.
-  if (format == nullptr) return 0;
+  if (format == nullptr) return;
 
   char message[kMessageBufferSize];
   memset(message, 0, sizeof(message));
-  va_list args;
-  va_start(args, format);
   vsnprintf(message, sizeof(message), format, args);
-  va_end(args);
 
   const Route* route = RouteOf(priority);
-  if (route == nullptr || !GateAllows(*route)) return 0;
+  if (route == nullptr || !GateAllows(*route)) return;
 
   logging::LogMessage log_message(kSourcePath, __LINE__, route->severity);
   log_message.stream() << route->prefix << "[" << (tag != nullptr ? tag : "")
                        << "] " << message;
+}
+
+}  // namespace
+
+extern "C" {
+
+int determine_platform_log_level(void) { return LogLevel(); }
+
+int test_log_level(int priority, int level) { return PassesFilter(priority, level); }
+
+int platform_log_print(int priority, const char* tag, const char* format, ...) {
+  // The filter runs first: a dropped message reads neither tag nor format.
+  int32_t level = gCachedLogLevel.load(std::memory_order_relaxed);
+  if (level != kLevelUnread && !PassesFilter(priority, level)) return 0;
+  va_list args;
+  va_start(args, format);
+  PrintIfPasses(priority, tag, format, args);
+  va_end(args);
   return 0;
 }
 
