@@ -1,0 +1,118 @@
+// Crash consistency of the property store: writers killed with SIGKILL at
+// random moments while others go on, and an update dying in the middle of
+// an append while holding the lock. Afterwards every lookup and update still
+// works, no update that completed before a kill is lost, and a partial
+// trailing record is ignored and then overwritten.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "gtest/gtest.h"
+#include "propstore/properties.h"
+#include "tests/reliability/store_model.h"
+#include "tests/support/private_run.h"
+#include "tools/stress/stress_run.h"
+
+namespace isputils_test {
+namespace {
+
+class CrashConsistencyTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetStore(); }
+  void TearDown() override { ResetStore(); }
+};
+
+TEST_F(CrashConsistencyTest, WritersKilledAtRandomLoseNothing) {
+  propstore_stress::StressOptions options;
+  options.writers = 8;
+  options.seconds = 4;
+  options.kill_interval_ms = 40;
+  const propstore_stress::StressReport report = propstore_stress::RunStress(options);
+  propstore_stress::PrintReport(report, stdout);
+  EXPECT_TRUE(report.ok());
+  EXPECT_GE(report.kills, 30u);
+  EXPECT_GT(report.restarts, 0u);
+  EXPECT_GT(report.sets, 1000u);
+}
+
+TEST_F(CrashConsistencyTest, CountBoundRunFinishesEveryWriterDespiteKills) {
+  propstore_stress::StressOptions options;
+  options.writers = 6;
+  options.seconds = 0;
+  options.ops_per_writer = 1500;
+  options.kill_interval_ms = 5;
+  const propstore_stress::StressReport report = propstore_stress::RunStress(options);
+  propstore_stress::PrintReport(report, stdout);
+  EXPECT_TRUE(report.ok());
+  EXPECT_GT(report.kills, 0u);
+  // A restarted writer resumes its slot's count; none ends early.
+  EXPECT_EQ(6u * 1500u, report.ops);
+}
+
+std::string Lookup(const std::string& key) {
+  char value[PROPERTY_VALUE_SIZE];
+  return fetch_property(key.c_str(), value) ? std::string(value) : std::string("<none>");
+}
+
+TEST_F(CrashConsistencyTest, UpdaterDyingMidAppendReleasesLockAndLeavesTailHarmless) {
+  ASSERT_EQ(0, property_set("a", "1"));
+  StoreModel model(ReadStoreFile());
+  // The dying updater: takes the lock, writes part of a record, and is
+  // killed before it finishes.
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  const pid_t updater = fork();
+  ASSERT_GE(updater, 0);
+  if (updater == 0) {
+    const int fd = open("/run/camera/property_storage", O_RDWR | O_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+    StoreModel ghost;
+    ghost.Update("ghost", "never finished");
+    const std::string part = ghost.bytes().substr(0, 100);
+    if (pwrite(fd, part.data(), part.size(), PROPERTY_RECORD_SIZE) != 100) _exit(1);
+    if (write(ready[1], "x", 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(1, read(ready[0], &byte, 1));
+  close(ready[0]);
+  close(ready[1]);
+
+  std::atomic<int> finished{0};
+  std::string seen;
+  int set_result = 1;
+  std::thread reader([&] {
+    seen = Lookup("a");
+    ++finished;
+  });
+  std::thread writer([&] {
+    set_result = property_set("b", "2");
+    ++finished;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(0, finished.load()) << "a call went on while the updater held the lock";
+  kill(updater, SIGKILL);
+  int status = 0;
+  waitpid(updater, &status, 0);
+  reader.join();
+  writer.join();
+
+  EXPECT_EQ("1", seen);
+  EXPECT_EQ(0, set_result);
+  EXPECT_EQ("<none>", Lookup("ghost"));
+  // Whichever of the two ran first, the append overwrote the partial record.
+  model.Update("b", "2");
+  EXPECT_EQ("", model.Reconcile(ReadStoreFile()));
+  EXPECT_EQ("2", Lookup("b"));
+}
+
+}  // namespace
+}  // namespace isputils_test
