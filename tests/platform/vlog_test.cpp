@@ -2,7 +2,10 @@
 // matching, module names, path patterns, first-match order and fallbacks.
 #include "base/vlog.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/logging.h"
 #include "gtest/gtest.h"
@@ -123,6 +126,28 @@ TEST(VlogTest, LookupReadsNoFurtherThanTheGivenSize) {
   EXPECT_EQ(logging::GetVlogLevelHelper(unterminated, 7), 2);
   EXPECT_EQ(logging::GetVlogLevelHelper(nullptr, 0), 0);
   EXPECT_EQ(logging::GetVlogLevelHelper("foo.cc", 0), 0);
+}
+
+TEST(VlogTest, LookupsDuringSwitchChangesSeeOneWholeList) {
+  ScopedLogSettings restore;
+  logging::SetVlogSwitches("", "foo=1");
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 3; ++i) {
+    readers.emplace_back([&] {
+      while (!stop.load()) {
+        int level = LevelOf("dir/foo.cc");
+        if (level != 1 && level != 2) bad.fetch_add(1);
+      }
+    });
+  }
+  for (int i = 0; i < 2000; ++i) {
+    logging::SetVlogSwitches("", i % 2 ? "foo=1" : "bar=7,foo*=2");
+  }
+  stop.store(true);
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace

@@ -30,7 +30,11 @@ PLATLOG_EXPORT int test_log_level(int priority, int level);
 // Logs "<letter> [<tag>] <message>" through the platform logging facility
 // when the priority passes the process's level and the facility wants it.
 // Always returns 0. `tag` and `format` are read only when the message passes
-// the filter; they are not kept after the call.
+// the filter; they are not kept after the call. A NULL tag is logged as the
+// empty tag and a NULL format drops the message. The source location handed
+// to the facility is this library's own, so the per-file verbose switch
+// that enables 'I', 'V' and 'D' names "platform_log" ('I' needs verbose
+// level 1, 'V' level 2 and 'D' level 3).
 PLATLOG_EXPORT int platform_log_print(int priority, const char* tag,
                                       const char* format, ...)
     __attribute__((format(printf, 3, 4)));
