@@ -109,7 +109,12 @@ void CallUnderSignals(LockHolder* holder, Call call) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   EXPECT_FALSE(done.load()) << "the call went on without the lock";
+#if !defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer defers handlers to its next intercepted call, which a
+  // thread blocked in flock never makes; the handlers then run late or not
+  // at all, though the waits are still interrupted.
   EXPECT_GT(gSignalsHandled.load(), 10);
+#endif
   holder->Release();
   waiter.join();
 }
