@@ -57,12 +57,14 @@ for stage in "${stages[@]}"; do
     abi)
       if [[ -x $root/scripts/check-abi.sh ]]; then
         banner "binary interface"
+        configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
         "$root/scripts/check-abi.sh" "$out/release"
       fi
       ;;
     consumer)
       if [[ -x $root/scripts/check-consumer.sh ]]; then
         banner "consumer build against the installed package"
+        configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
         "$root/scripts/check-consumer.sh" "$out/release"
       fi
       ;;
