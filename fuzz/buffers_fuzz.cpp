@@ -18,7 +18,6 @@
 // opcode byte and their arguments until the input ends (see Session::Step).
 //
 // Thread-safety: libFuzzer calls the target from one thread.
-#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -29,10 +28,11 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
+#include "fuzz/report_capture.h"
 #include "isphal/Buffer.h"
 #include "isphal/ExifSwTag.h"
 #include "isphal/ImageBuffer.h"
-#include "tests/support/private_run.h"
 #include "ulog/ULogger.h"
 
 namespace {
@@ -47,37 +47,14 @@ constexpr size_t kBufferSlots = 3;
 constexpr size_t kImageSlots = 2;
 constexpr size_t kTagWords = 64;
 constexpr int kMaxOperations = 96;
-constexpr int32_t kModuleId = 0x40007009;
-constexpr size_t kMaxReportText = 1023;
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-  fprintf(stderr, "buffers_fuzz: %s: %s\n", what, detail.c_str());
-  abort();
-}
+using fuzz_support::Fail;
+using fuzz_support::Format;
 
-// Formats like the report does: into 1024 bytes, so a long text is cut at
-// 1023.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[kMaxReportText + 1];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  return text;
-}
-
-// Reads the fuzz input front to back; past its end every byte reads as 0.
-class Input {
+// The fuzz input, with field values aimed at the validity rule's edges.
+class Input : public fuzz_support::Input {
  public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return at_ >= size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  uint64_t Bits(int bytes) {
-    uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(Byte()) << (8 * i);
-    return value;
-  }
+  using fuzz_support::Input::Input;
   // Mostly 0, -1 or a small value, so that the validity rule's edges come
   // up often; otherwise any 64-bit pattern.
   uint64_t Field() {
@@ -99,37 +76,9 @@ class Input {
     }
     return text;
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
 };
 
-// One line that reached the unified logger.
-struct Line {
-  std::string tag;
-  int32_t type;
-  std::string text;
-  bool operator==(const Line& o) const { return tag == o.tag && type == o.type && text == o.text; }
-};
-
-// Records every details line; checks the parts that never vary.
-class CapturingLogger : public ULogger {
- public:
-  void emitDetails(int32_t moduleId, const char* tag, int32_t detailsType, const char* text,
-                   int32_t length) override {
-    if (moduleId != kModuleId) Fail("module id", std::to_string(moduleId));
-    const size_t kept = strnlen(text, kMaxReportText + 1);
-    if (kept > kMaxReportText || length < 0 || static_cast<size_t>(length) != kept) {
-      Fail("length", std::to_string(length) + " for " + text);
-    }
-    lines.push_back({tag, detailsType, text});
-  }
-  std::vector<Line> lines;
-};
-
-CapturingLogger gLogger;
+using fuzz_support::Line;
 
 // A Buffer whose operator bool and operator== say what the fuzzer chose,
 // to show that the calls meant to be virtual are.
@@ -195,7 +144,7 @@ class Session {
     static const int32_t kModes[] = {2, 8, 10, 0};
     mode_ = kModes[in_.Byte() & 3];
     ULogger::sMode = mode_;
-    ULogger::sULogger = &gLogger;
+    ULogger::sULogger = &fuzz_support::Logger();
     for (auto& slot : buffers_) slot.emplace();
     for (auto& slot : images_) slot.emplace();
     for (size_t i = 0; i < kTagWords; ++i) tagArea_[i] = static_cast<uint32_t>(i);
@@ -204,10 +153,10 @@ class Session {
   void Run() {
     for (int i = 0; i < kMaxOperations && !in_.empty(); ++i) {
       expected_.clear();
-      gLogger.lines.clear();
+      fuzz_support::Logger().lines.clear();
       const int opcode = in_.Byte() % 12;
       Step(opcode);
-      CheckLines(opcode);
+      fuzz_support::CheckLines(expected_, mode_, opcode);
       CheckAll(opcode);
     }
   }
@@ -459,17 +408,6 @@ class Session {
     }
   }
 
-  void CheckLines(int opcode) {
-    // Lines reach the unified logger only while its mode bits say so.
-    const std::vector<Line> expected = (mode_ & 0xA) != 0 ? expected_ : std::vector<Line>();
-    if (expected == gLogger.lines) return;
-    std::string detail = "opcode " + std::to_string(opcode) + "; expected:";
-    for (const Line& line : expected) detail += "\n  " + line.tag + " " + line.text;
-    detail += "\ngot:";
-    for (const Line& line : gLogger.lines) detail += "\n  " + line.tag + " " + line.text;
-    Fail("report lines", detail);
-  }
-
   void CheckAll(int opcode) {
     const std::string op = "after opcode " + std::to_string(opcode);
     for (size_t s = 0; s <= kBufferSlots; ++s) {
@@ -505,17 +443,10 @@ class Session {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string error;
-  if (!isputils_test::EnterPrivateRun(&error)) Fail("cannot make a private /run", error);
+  fuzz_support::EnterPrivateRunOrFail();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input in(data, size);
-  {
-    Session session(&in);
-    session.Run();
-  }
-  ULogger::sMode = 0;
-  return 0;
+  return fuzz_support::RunSession<Session, Input>(data, size);
 }

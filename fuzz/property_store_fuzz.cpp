@@ -20,9 +20,9 @@
 
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "propstore/properties.h"
 #include "tests/reliability/store_model.h"
-#include "tests/support/private_run.h"
 
 namespace {
 
@@ -30,33 +30,17 @@ constexpr char kPath[] = "/run/camera/property_storage";
 constexpr size_t kMaxInitialFile = 2048;
 constexpr int kMaxOperations = 64;
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-  fprintf(stderr, "property_store_fuzz: %s: %s\n", what, detail.c_str());
-  abort();
-}
+using fuzz_support::Fail;
 
-// Reads the fuzz input front to back; past its end every byte reads as 0.
-class Input {
+// The fuzz input, and keys and values read from it as C strings.
+class Input : public fuzz_support::Input {
  public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return at_ >= size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  std::string Bytes(size_t count) {
-    const size_t n = count < size_ - at_ ? count : size_ - at_;
-    std::string bytes(reinterpret_cast<const char*>(data_ + at_), n);
-    at_ += n;
-    return bytes;
-  }
+  using fuzz_support::Input::Input;
   // A length byte and that many bytes, cut at the first NUL as a C string.
   std::string Text() {
     const std::string bytes = Bytes(Byte());
     return bytes.substr(0, strnlen(bytes.c_str(), bytes.size()));
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
 };
 
 class Session {
@@ -198,8 +182,7 @@ class Session {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string error;
-  if (!isputils_test::EnterPrivateRun(&error)) Fail("cannot make a private /run", error);
+  fuzz_support::EnterPrivateRunOrFail();
   // The readers print "invalid key length" for every over-long key.
   if (freopen("/dev/null", "w", stdout) == nullptr) Fail("freopen", "stdout");
   return 0;

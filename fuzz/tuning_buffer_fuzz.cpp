@@ -21,7 +21,6 @@
 //
 // Thread-safety: libFuzzer calls the target from one thread.
 #include <sanitizer/allocator_interface.h>
-#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -32,8 +31,9 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
+#include "fuzz/report_capture.h"
 #include "isphal/TuningBuffer.h"
-#include "tests/support/private_run.h"
 #include "ulog/ULogger.h"
 
 namespace {
@@ -49,35 +49,16 @@ constexpr size_t kMaxOwnedWords = 32;
 constexpr size_t kScratchWords = kMaxOwnedWords;
 constexpr uint32_t kGuard = 0xDEADBEEFu;
 constexpr int kMaxOperations = 128;
-constexpr int32_t kModuleId = 0x40007009;
 constexpr char kTag[] = "revuvi-TuningBuffer";
 
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-  fprintf(stderr, "tuning_buffer_fuzz: %s: %s\n", what, detail.c_str());
-  abort();
-}
+using fuzz_support::Fail;
+using fuzz_support::Format;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  return text;
-}
-
-// Reads the fuzz input front to back; past its end every byte reads as 0.
-class Input {
+// The fuzz input, with indexes and counts aimed at a buffer's edges.
+class Input : public fuzz_support::Input {
  public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return at_ >= size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  uint32_t Word() {
-    uint32_t word = 0;
-    for (int i = 0; i < 4; ++i) word |= static_cast<uint32_t>(Byte()) << (8 * i);
-    return word;
-  }
+  using fuzz_support::Input::Input;
+  uint32_t Word() { return static_cast<uint32_t>(Bits(4)); }
   // An index or count aimed at the edges of a buffer of `count` words; for a
   // count, `index` is the index it goes with, so that index + count can land
   // exactly on SIZE_MAX or wrap to a small value past 2^64.
@@ -97,36 +78,9 @@ class Input {
       default: return Byte() % (count + 2);
     }
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
 };
 
-// One line that reached the unified logger.
-struct Line {
-  int32_t type;
-  std::string text;
-};
-
-// Records every details line; checks the parts that never vary.
-class CapturingLogger : public ULogger {
- public:
-  void emitDetails(int32_t moduleId, const char* tag, int32_t detailsType, const char* text,
-                   int32_t length) override {
-    if (moduleId != kModuleId) Fail("module id", std::to_string(moduleId));
-    if (strcmp(tag, kTag) != 0) Fail("tag", tag);
-    const size_t kept = strnlen(text, 1024);
-    if (kept > 1023 || length < 0 || static_cast<size_t>(length) != kept) {
-      Fail("length", std::to_string(length) + " for " + text);
-    }
-    lines.push_back({detailsType, text});
-  }
-  std::vector<Line> lines;
-};
-
-CapturingLogger gLogger;
+using fuzz_support::Line;
 
 // A caller-owned array with guard words on each side, on the heap so that
 // the address sanitizer sees any access past the guards too.
@@ -173,7 +127,7 @@ class Session {
     mode_ = kModes[config & 3];
     debugLines_ = (config & 4) != 0;
     ULogger::sMode = mode_;
-    ULogger::sULogger = &gLogger;
+    ULogger::sULogger = &fuzz_support::Logger();
     ULogger::sDetailsLevel = debugLines_ ? 5 : 4;
     ULogger::sNormalDetailsMask = 0x40001000;
     for (size_t a = 0; a < kArrays; ++a) {
@@ -201,10 +155,10 @@ class Session {
   void Run() {
     for (int i = 0; i < kMaxOperations && !in_.empty(); ++i) {
       expected_.clear();
-      gLogger.lines.clear();
+      fuzz_support::Logger().lines.clear();
       const int opcode = in_.Byte() % 16;
       Step(opcode);
-      CheckLines(opcode);
+      fuzz_support::CheckLines(expected_, mode_, opcode);
       CheckAll(opcode);
     }
   }
@@ -227,7 +181,7 @@ class Session {
     for (size_t i = 0; i < words.size(); ++i) target[base + index + i] = words[i];
   }
 
-  void ExpectError(const std::string& text) { expected_.push_back({1, text}); }
+  void ExpectError(const std::string& text) { expected_.push_back({kTag, 1, text}); }
   void ExpectIndexError(const char* function, size_t index, size_t count) {
     ExpectError(Format("[%s] error: the given index(%zu) is out of range(%zu)", function, index,
                        count == 0 ? 0 : count - 1));
@@ -265,7 +219,9 @@ class Session {
       return nullptr;
     }
     const bool sameCount = to.count == from.count;
-    if (debugLines_) expected_.push_back({5, Format("[operator=] same count? --> %d", sameCount)});
+    if (debugLines_) {
+      expected_.push_back({kTag, 5, Format("[operator=] same count? --> %d", sameCount)});
+    }
     const bool reuse = sameCount && to.state == BufferModel::kOwning;
     to = from;
     to.storage = reuse ? viewed : nullptr;
@@ -492,22 +448,6 @@ class Session {
 
   // -- checks after every step --------------------------------------------
 
-  void CheckLines(int opcode) {
-    // Lines reach the unified logger only while its mode bits say so.
-    const std::vector<Line> expected = (mode_ & 0xA) != 0 ? expected_ : std::vector<Line>();
-    bool same = expected.size() == gLogger.lines.size();
-    for (size_t i = 0; same && i < expected.size(); ++i) {
-      same = expected[i].type == gLogger.lines[i].type && expected[i].text == gLogger.lines[i].text;
-    }
-    if (!same) {
-      std::string detail = "opcode " + std::to_string(opcode) + "; expected:";
-      for (const Line& line : expected) detail += "\n  " + std::to_string(line.type) + " " + line.text;
-      detail += "\ngot:";
-      for (const Line& line : gLogger.lines) detail += "\n  " + std::to_string(line.type) + " " + line.text;
-      Fail("report lines", detail);
-    }
-  }
-
   void CheckAll(int opcode) {
     const std::string op = "after opcode " + std::to_string(opcode);
     for (size_t a = 0; a < kArrays; ++a) {
@@ -561,17 +501,10 @@ class Session {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string error;
-  if (!isputils_test::EnterPrivateRun(&error)) Fail("cannot make a private /run", error);
+  fuzz_support::EnterPrivateRunOrFail();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input in(data, size);
-  {
-    Session session(&in);
-    session.Run();
-  }
-  ULogger::sMode = 0;
-  return 0;
+  return fuzz_support::RunSession<Session, Input>(data, size);
 }
