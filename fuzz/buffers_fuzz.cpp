@@ -33,6 +33,7 @@
 #include "isphal/Buffer.h"
 #include "isphal/ExifSwTag.h"
 #include "isphal/ImageBuffer.h"
+#include "tests/isphal/DescribeBuffer.h"
 #include "ulog/ULogger.h"
 
 namespace {
@@ -120,13 +121,6 @@ bool SameMemory(const BufferModel& a, const BufferModel& b) {
   return a.va == b.va && a.fd == b.fd && a.size == b.size;
 }
 
-std::string Describe(const Buffer& b) {
-  return Format("va=%lx fd=%d off=%lu size=%lu fmt=%d w=%lu h=%lu s=%lu geo=%d", b.getVa(),
-                b.getFd(), b.getOffset(), b.getBufferSize(),
-                static_cast<int>(b.getBufferFormat()), b.getWidth(), b.getHeight(),
-                b.getStride(), b.hasGeometry());
-}
-
 // Compares every accessor of `b`, called virtually, with the model.
 void CheckFields(const Buffer& b, const BufferModel& m, const std::string& where) {
   const bool same = b.getVa() == m.va && b.getFd() == m.fd && b.getOffset() == m.offset &&
@@ -135,7 +129,7 @@ void CheckFields(const Buffer& b, const BufferModel& m, const std::string& where
                     b.getWidth() == m.width && b.getHeight() == m.height &&
                     b.getStride() == m.stride && b.hasGeometry() == m.geometry &&
                     b.isEmpty() == (m.size == 0);
-  if (!same) Fail("Buffer fields differ from the model", where + ": " + Describe(b));
+  if (!same) Fail("Buffer fields differ from the model", where + ": " + isphal_test::DescribeBuffer(b));
 }
 
 class Session {
@@ -203,11 +197,11 @@ class Session {
     const auto f = static_cast<EImageFormat>(format);
     ModelAt(slot) = Constructed(va, fd, offset, size, format, geometry, width, height, stride);
     if (slot == kBufferSlots) {
-      // Built in place so that the dynamic type stays the overriding one.
-      OverridingBuffer built = geometry
-          ? OverridingBuffer(va, fd, offset, size, f, width, height, stride)
-          : OverridingBuffer(va, fd, offset, size, f);
-      static_cast<Buffer&>(overriding_) = built;
+      // Only the Buffer part is replaced, so the dynamic type and the chosen
+      // answers of the overriding Buffer stay.
+      static_cast<Buffer&>(overriding_) = geometry
+          ? Buffer(va, fd, offset, size, f, width, height, stride)
+          : Buffer(va, fd, offset, size, f);
       return;
     }
     buffers_[slot].reset();

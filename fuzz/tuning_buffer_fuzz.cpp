@@ -27,6 +27,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,14 +87,12 @@ using fuzz_support::Line;
 // the address sanitizer sees any access past the guards too.
 class GuardedArray {
  public:
-  explicit GuardedArray(size_t words) : words_(words), raw_(new uint32_t[words + 2 * kGuardWords]) {
+  explicit GuardedArray(size_t words)
+      : words_(words), raw_(new uint32_t[words + 2 * kGuardWords]) {
     for (size_t i = 0; i < words + 2 * kGuardWords; ++i) raw_[i] = kGuard;
   }
-  ~GuardedArray() { delete[] raw_; }
-  GuardedArray(const GuardedArray&) = delete;
-  GuardedArray& operator=(const GuardedArray&) = delete;
 
-  uint32_t* data() { return raw_ + kGuardWords; }
+  uint32_t* data() { return raw_.get() + kGuardWords; }
   size_t size() const { return words_; }
   void CheckGuards(const char* name) const {
     for (size_t i = 0; i < kGuardWords; ++i) {
@@ -105,7 +104,7 @@ class GuardedArray {
 
  private:
   size_t words_;
-  uint32_t* raw_;
+  std::unique_ptr<uint32_t[]> raw_;
 };
 
 // What the model knows of one buffer. An owning buffer's words live in
@@ -131,7 +130,7 @@ class Session {
     ULogger::sDetailsLevel = debugLines_ ? 5 : 4;
     ULogger::sNormalDetailsMask = 0x40001000;
     for (size_t a = 0; a < kArrays; ++a) {
-      arrays_.emplace_back(new GuardedArray(kArrayWords));
+      arrays_.push_back(std::make_unique<GuardedArray>(kArrayWords));
       arrayModel_.emplace_back(kArrayWords);
       for (size_t i = 0; i < kArrayWords; ++i) {
         arrays_[a]->data()[i] = arrayModel_[a][i] = in_.Word();
@@ -140,16 +139,11 @@ class Session {
     for (size_t s = 0; s < kSlots; ++s) slots_[s].emplace();
   }
 
+  // Buffers go first: a wrapped array must outlive every view of it (the
+  // arrays themselves go with the members, after this body).
   ~Session() {
-    // Buffers go first: a wrapped array must outlive every view of it.
     for (auto& slot : slots_) slot.reset();
-    for (size_t a = 0; a < kArrays; ++a) {
-      arrays_[a]->CheckGuards("after the buffers were destroyed");
-      if (memcmp(arrays_[a]->data(), arrayModel_[a].data(), kArrayWords * 4) != 0) {
-        Fail("destroying a buffer changed a caller array", "");
-      }
-      delete arrays_[a];
-    }
+    CheckArrays("after the buffers were destroyed");
   }
 
   void Run() {
@@ -450,13 +444,18 @@ class Session {
 
   void CheckAll(int opcode) {
     const std::string op = "after opcode " + std::to_string(opcode);
+    CheckArrays(op);
+    for (size_t s = 0; s < kSlots; ++s) CheckBuffer(s, op);
+  }
+
+  // Every caller array holds what the model says, guards intact.
+  void CheckArrays(const std::string& when) {
     for (size_t a = 0; a < kArrays; ++a) {
-      arrays_[a]->CheckGuards(op.c_str());
+      arrays_[a]->CheckGuards(when.c_str());
       if (memcmp(arrays_[a]->data(), arrayModel_[a].data(), kArrayWords * 4) != 0) {
-        Fail("caller array differs from the model", op);
+        Fail("caller array differs from the model", when);
       }
     }
-    for (size_t s = 0; s < kSlots; ++s) CheckBuffer(s, op);
   }
 
   void CheckBuffer(size_t s, const std::string& op) {
@@ -491,7 +490,7 @@ class Session {
   Input& in_;
   int32_t mode_ = 0;
   bool debugLines_ = false;
-  std::vector<GuardedArray*> arrays_;
+  std::vector<std::unique_ptr<GuardedArray>> arrays_;
   std::vector<std::vector<uint32_t>> arrayModel_;
   std::optional<TuningBuffer> slots_[kSlots];
   BufferModel model_[kSlots];
