@@ -41,12 +41,15 @@ int ParseBool(const char* text, int length) {
 extern "C" {
 
 int property_get(const char* key, char* value, const char* fallback) {
-  if (key == nullptr || value == nullptr) return -1;
+  if (key == nullptr) return -1;
+  // The length test comes first and does not need `value`: an over-long key
+  // is reported the same way whatever buffer comes with it.
   const size_t key_length = strlen(key);
   if (key_length >= PROPERTY_KEY_SIZE) {
     printf("invalid key length %d\n", static_cast<int>(key_length));
     return -1;
   }
+  if (value == nullptr) return -1;
   if (fetch_property(key, value)) return static_cast<int>(strlen(value));
   if (fallback == nullptr) {
     value[0] = '\0';

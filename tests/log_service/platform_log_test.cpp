@@ -18,6 +18,7 @@
 #include "propstore/properties.h"
 #include "tests/log_service/child_process.h"
 #include "tests/log_service/log_capture.h"
+#include "tests/support/small_stack.h"
 
 namespace {
 
@@ -131,6 +132,19 @@ TEST(PlatformLogTest, ThreadsRacingOnTheFirstCallAgree) {
     return seen;
   });
   EXPECT_EQ(result, "33333333");
+}
+
+TEST(PlatformLogTest, FirstCallWorksOnTheSmallestThreadStack) {
+  // The first call reads the level property from the store.
+  std::string result = RunWithLevelProperty("2", [] {
+    LogCapture capture;
+    isputils_test::RunOnSmallestStack([] {
+      OpenAllGates();
+      platform_log_print('I', "tag", "%s %d", "small stack", 16);
+    });
+    return std::to_string(determine_platform_log_level()) + " " + capture.Render();
+  });
+  EXPECT_EQ(result, "2 -1|I [tag] small stack 16");
 }
 
 TEST(PlatformLogTest, LettersRouteToTheirGatesAndSeverities) {

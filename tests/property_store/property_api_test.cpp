@@ -9,6 +9,7 @@
 #include "propstore/properties.h"
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/private_run.h"
+#include "tests/support/small_stack.h"
 
 namespace isputils_test {
 namespace {
@@ -56,10 +57,13 @@ TEST_F(PropertyApiTest, KeysOfSixtyFourBytesAreRefusedWithMessage) {
   EXPECT_EQ(1, property_get_bool(key64.c_str(), 1));
   EXPECT_EQ(0, property_get_bool(key64.c_str(), 0));
   EXPECT_EQ("-1:<untouched>", Get(std::string(200, 'x'), nullptr));
+  // The length is judged before the value buffer is looked at.
+  EXPECT_EQ(-1, property_get(key64.c_str(), nullptr, "fallback"));
   const std::string out = testing::internal::GetCapturedStdout();
   std::string expected;
   for (int i = 0; i < 6; ++i) expected += "invalid key length 64\n";
   expected += "invalid key length 200\n";
+  expected += "invalid key length 64\n";
   EXPECT_EQ(expected, out);
 }
 
@@ -137,6 +141,26 @@ TEST_F(PropertyApiTest, SetWithoutDirectoryFailsAndReadersFallBack) {
   EXPECT_EQ(-1, property_set("k", "5"));
   EXPECT_EQ(11, property_get_int32("k", 11));
   EXPECT_EQ("0:", Get("k", nullptr));
+}
+
+TEST_F(PropertyApiTest, EveryCallWorksOnTheSmallestThreadStack) {
+  // A store larger than one read buffer, so that scans refill it.
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(0, property_set(("key." + std::to_string(i)).c_str(), "v"));
+  }
+  std::string seen;
+  ASSERT_TRUE(RunOnSmallestStack([&seen] {
+    seen += std::to_string(property_set("small.stack", "12")) + " ";
+    seen += std::to_string(property_set("key.199", "34")) + " ";
+    seen += Get("small.stack", nullptr) + " " + Get("absent", "fb") + " ";
+    seen += std::to_string(property_get_int32("key.199", 0)) + " ";
+    seen += std::to_string(property_get_int64("small.stack", 0)) + " ";
+    seen += std::to_string(property_get_bool("absent", 1)) + " ";
+    seen += std::to_string(update_property("key.0", "0")) + " ";
+    char value[PROPERTY_VALUE_SIZE];
+    seen += std::to_string(fetch_property("key.0", value)) + value;
+  }));
+  EXPECT_EQ("0 0 2:12 2:fb 34 12 1 0 10", seen);
 }
 
 }  // namespace

@@ -132,22 +132,24 @@ TEST_F(PropertyRecordsTest, FirstOfDuplicateKeysWins) {
             ReadStoreFile());
 }
 
-TEST_F(PropertyRecordsTest, FieldsWithoutNulAreReadCutAtFieldEnd) {
+TEST_F(PropertyRecordsTest, UnterminatedFieldsReadCutAndNoKeyReachesThem) {
   const std::string key64(64, 'K');
   const std::string value92(92, 'V');
-  WriteStoreFile(RecordBytes(key64, value92) + RecordBytes("after", "ok"));
-  char value[PROPERTY_VALUE_SIZE];
-  memset(value, '#', sizeof(value));
-  // Only a key of exactly the field's 64 bytes can match the unterminated key.
-  EXPECT_EQ(1, fetch_property(key64.c_str(), value));
-  EXPECT_EQ(std::string(91, 'V'), std::string(value));
+  WriteStoreFile(RecordBytes(key64, value92) + RecordBytes("after", "ok") +
+                 RecordBytes("v", value92));
+  // No key reaches the unterminated key field: a stored key holds at most 63
+  // bytes, so a 64-byte key matches nothing and its update appends.
+  EXPECT_EQ("<none>", Lookup(key64));
   EXPECT_EQ("<none>", Lookup(std::string(63, 'K')));
   EXPECT_EQ("<none>", Lookup(key64 + "K"));
   EXPECT_EQ("ok", Lookup("after"));
-  // An update of the damaged record rewrites its value with a NUL.
-  ASSERT_EQ(0, update_property(key64.c_str(), "fixed"));
-  EXPECT_EQ("fixed", Lookup(key64));
-  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  EXPECT_EQ(std::string(91, 'V'), Lookup("v"));  // value read cut at 91 bytes
+  const std::string before = ReadStoreFile();
+  ASSERT_EQ(0, update_property(key64.c_str(), "appended"));
+  const std::string after = ReadStoreFile();
+  ASSERT_EQ(4u * PROPERTY_RECORD_SIZE, after.size());
+  EXPECT_EQ(before, after.substr(0, before.size()));
+  EXPECT_EQ("appended", Lookup(std::string(63, 'K')));
 }
 
 TEST_F(PropertyRecordsTest, UpdatesThatCannotReachTheFileFail) {
@@ -190,7 +192,20 @@ TEST_F(PropertyRecordsTest, FullFilesystemFailsTheAppendAndKeepsEarlierRecords) 
   EXPECT_EQ("again", Lookup("key.0"));
 }
 
-TEST_F(PropertyRecordsTest, SymbolicLinkAtThePathIsNeverFollowed) {
+TEST_F(PropertyRecordsTest, LinksAtThePathAreNeverWrittenThrough) {
+  // A hard link: the file at the path is also another name's file. Lookups
+  // may read it; updates refuse it.
+  WriteStoreFile(RecordBytes("k", "real"));
+  ASSERT_EQ(0, link(kPath, "/run/camera/other-name"));
+  EXPECT_EQ(-1, update_property("k", "through link"));
+  EXPECT_EQ(-1, update_property("new", "appended"));
+  EXPECT_EQ(RecordBytes("k", "real"), ReadStoreFile());
+  EXPECT_EQ("real", Lookup("k"));
+  ASSERT_EQ(0, unlink("/run/camera/other-name"));
+  EXPECT_EQ(0, update_property("k", "alone again"));
+
+  // A symbolic link is never followed, not even to read.
+  ResetStore();
   WriteStoreFile(RecordBytes("k", "real"));
   ASSERT_EQ(0, rename(kPath, "/run/camera/elsewhere"));
   ASSERT_EQ(0, symlink("/run/camera/elsewhere", kPath));

@@ -34,6 +34,9 @@ std::string StoreModel::ValueText(size_t index) const {
 }
 
 long StoreModel::FindRecord(const std::string& key) const {
+  // A stored key has at most 63 bytes, even where a damaged key field lacks
+  // its NUL and so reads as 64.
+  if (key.size() >= kKeyWidth) return -1;
   for (size_t i = 0; i < whole_records(); ++i) {
     if (KeyText(i) == key) return static_cast<long>(i);
   }

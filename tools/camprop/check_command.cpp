@@ -56,7 +56,7 @@ int RunCheck() {
     printf("%s: does not exist; the store is empty\n", path);
     return kExitOk;
   }
-  if (result.status != ScanStatus::kScanned) return ReportScanFailure(result);
+  if (result.status != ScanStatus::kOk) return ReportScanFailure(result);
 
   uint64_t problems = checker.problems();
   const unsigned long long whole_bytes = result.whole_records * PROPERTY_RECORD_SIZE;

@@ -39,7 +39,7 @@ int RunCheck();
 void Complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Complains about a scan that could not read the file (any status but
-// kScanned and kNoFile). Returns kExitFailed.
+// kOk and kNoFile). Returns kExitFailed.
 int ReportScanFailure(const ScanResult& result);
 
 }  // namespace camprop

@@ -50,7 +50,7 @@ int RunGet(const char* key, const char* fallback) {
   }
   FirstMatch match(key, key_length);
   const ScanResult result = ScanStore(&match);
-  if (result.status != ScanStatus::kScanned && result.status != ScanStatus::kNoFile) {
+  if (result.status != ScanStatus::kOk && result.status != ScanStatus::kNoFile) {
     return ReportScanFailure(result);
   }
   if (match.found()) {

@@ -46,7 +46,7 @@ int RunList() {
     Complain("%s does not exist: no property has been stored", propstore::kStoragePath);
     return kExitOk;
   }
-  if (result.status != ScanStatus::kScanned) return ReportScanFailure(result);
+  if (result.status != ScanStatus::kOk) return ReportScanFailure(result);
   if (result.tail_bytes != 0) {
     printf("-- partial record of %zu bytes at offset %llu: ignored, overwritten by the "
            "next new key\n",

@@ -25,6 +25,8 @@ int ReportScanFailure(const ScanResult& result) {
   const char* path = propstore::kStoragePath;
   switch (result.status) {
     case ScanStatus::kOpenFailed:
+    case ScanStatus::kNotRegular:
+    case ScanStatus::kLinked:
       Complain("cannot read %s: %s", path, DescribeOpenError(result.error));
       break;
     case ScanStatus::kLockFailed:
@@ -38,7 +40,7 @@ int ReportScanFailure(const ScanResult& result) {
     case ScanStatus::kNoFile:
       Complain("cannot read %s: %s", path, DescribeOpenError(ENOENT));
       break;
-    case ScanStatus::kScanned:
+    case ScanStatus::kOk:
       break;
   }
   return kExitFailed;

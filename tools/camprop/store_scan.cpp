@@ -1,52 +1,27 @@
-// Shared-locked scan of the storage file for the property tool.
-//
-// Thread-safety: see store_scan.h.
+// Shared-locked scan of the storage file for the property tool, through the
+// store's own record scanner.
 #include "tools/camprop/store_scan.h"
 
 #include <errno.h>
-#include <stdio.h>
 #include <string.h>
-#include <sys/file.h>
+
+#include "property_store/record_scanner.h"
 
 namespace camprop {
 
 ScanResult ScanStore(RecordVisitor* visitor) {
   ScanResult result;
-  FILE* stream = propstore::OpenForLookup();
-  if (stream == nullptr) {
-    result.error = errno;
-    result.status = errno == ENOENT ? ScanStatus::kNoFile : ScanStatus::kOpenFailed;
-    return result;
-  }
-  char stream_buffer[propstore::kStreamBufferSize];
-  propstore::TuneStream(stream, stream_buffer);
-  if (!propstore::LockWholeFile(stream, LOCK_SH)) {
-    result.error = errno;
-    result.status = ScanStatus::kLockFailed;
-    fclose(stream);
-    return result;
-  }
-
-  propstore::Record record;
-  for (;;) {
-    // Read byte-wise rather than as one item so a partial tail is measured.
-    const size_t got = fread_unlocked(&record, 1, sizeof(record), stream);
-    if (got == sizeof(record)) {
-      const uint64_t index = result.whole_records++;
-      if (!visitor->Visit(index, record)) {
-        result.stopped_early = true;
-        break;
-      }
-      continue;
+  propstore::RecordScanner scan(propstore::ScanPurpose::kLookup);
+  while (const propstore::Record* record = scan.Next()) {
+    if (!visitor->Visit(scan.records_read() - 1, *record)) {
+      result.stopped_early = true;
+      break;
     }
-    if (ferror_unlocked(stream)) {
-      result.error = errno;
-      result.status = ScanStatus::kReadFailed;
-    }
-    result.tail_bytes = got;
-    break;
   }
-  fclose(stream);  // releases the lock
+  result.status = scan.status();
+  result.error = scan.error();
+  result.whole_records = scan.records_read();
+  result.tail_bytes = scan.tail_bytes();
   return result;
 }
 
@@ -57,7 +32,12 @@ const char* DescribeOpenError(int error) {
     case ELOOP:
       return "is a symbolic link; the store never follows one";
     case EINVAL:
+    case EISDIR:
+    case ESPIPE:
+    case ENXIO:
       return "is not a regular file";
+    case EMLINK:
+      return "has other hard links; the store never writes through one";
     case EACCES:
     case EPERM:
       return "permission denied";

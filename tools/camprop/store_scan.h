@@ -11,6 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "property_store/record_scanner.h"
 #include "property_store/storage_file.h"
 
 namespace camprop {
@@ -24,17 +25,13 @@ class RecordVisitor {
   virtual bool Visit(uint64_t index, const propstore::Record& record) = 0;
 };
 
-enum class ScanStatus {
-  kScanned,     // every whole record was visited, or the visitor stopped
-  kNoFile,      // the file does not exist: an empty store
-  kOpenFailed,  // the file exists but cannot be opened (see `error`)
-  kLockFailed,  // the shared lock could not be taken (see `error`)
-  kReadFailed,  // a read failed part-way (see `error`)
-};
+// How a scan ended; kOk when every whole record was visited or the visitor
+// stopped.
+using propstore::ScanStatus;
 
 // Outcome of one scan. Intentionally copyable.
 struct ScanResult {
-  ScanStatus status = ScanStatus::kScanned;
+  ScanStatus status = ScanStatus::kOk;
   int error = 0;               // errno of the failing step
   uint64_t whole_records = 0;  // records visited
   size_t tail_bytes = 0;       // bytes of a partial trailing record

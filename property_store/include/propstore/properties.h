@@ -34,7 +34,9 @@
 // Looks `key` up in the storage file. Returns 1 and copies the stored value
 // (at most 91 bytes and a NUL) into `value` when a record with this key
 // exists (the first one in file order wins); returns 0 and leaves `value`
-// untouched otherwise, including when the file is missing or unreadable.
+// untouched otherwise, including when the file is missing or unreadable. A
+// key of 64 bytes or more matches no record. A read error part-way ends the
+// search as the end of the file would.
 // REQUIRES: key is NUL-terminated; value has room for PROPERTY_VALUE_SIZE
 // bytes.
 PROPSTORE_EXPORT int fetch_property(const char* key, char* value);
@@ -43,9 +45,10 @@ PROPSTORE_EXPORT int fetch_property(const char* key, char* value);
 // place, or appends a record (creating the file if needed). Over-long texts
 // are cut to 63 (key) and 91 (value) bytes; a key of 64 bytes or more never
 // matches a stored key, so each such update appends a record.
-// Returns 0 once the record has reached the file, -1 when it has not (the
-// file could not be opened or created, the lock failed, or the write, flush
-// or close failed).
+// Returns 0 once the record has reached the file, -1 when it has not: the
+// file could not be opened or created, is not a regular file or has more
+// than one link, the lock failed, a read of the search failed (nothing is
+// written then), or the write or close failed.
 // REQUIRES: key and value are NUL-terminated.
 PROPSTORE_EXPORT int update_property(const char* key, const char* value);
 
@@ -57,7 +60,8 @@ extern "C" {
 // stored, `fallback` cut to 91 bytes, or the empty text for a NULL fallback.
 // A key stored with the empty value counts as stored (result 0, fallback not
 // used). Returns -1 and leaves `value` untouched for a key of 64 bytes or
-// more (printing "invalid key length %d\n"), a NULL key or a NULL `value`.
+// more (printing "invalid key length %d\n", whatever `value` is), a NULL key
+// or a NULL `value`.
 PROPSTORE_EXPORT int property_get(const char* key, char* value,
                                   const char* fallback);
 

@@ -1,0 +1,117 @@
+// The one way into the property storage file: open it as a lookup or an
+// update needs, take the whole-file lock, read its whole records in file
+// order, close it. Lookups, updates and the tools that inspect the file all
+// scan through this class, so opening rules, locking, read errors and bounds
+// are handled in one place. Internal to the store; not exported.
+//
+// Thread-safety: a scanner belongs to one call on one thread. Scanners on
+// different threads or in different processes each hold their own open file
+// description, and so their own lock: they exclude each other alike.
+#ifndef PROPERTY_STORE_RECORD_SCANNER_H_
+#define PROPERTY_STORE_RECORD_SCANNER_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "property_store/storage_file.h"
+
+namespace propstore {
+
+// What a scan is for; it decides how the file is opened and locked.
+enum class ScanPurpose {
+  // Read-only under the shared lock. A missing file is an empty store.
+  kLookup,
+  // Read-write under the exclusive lock; the file is created (mode 0666 less
+  // the umask, never truncated) when missing. A file with more than one link
+  // is refused, so a hard link planted at the path cannot redirect writes.
+  kUpdate,
+};
+
+// State of a scan. Every status but kOk ends it.
+enum class ScanStatus {
+  kOk,          // open and locked; Next() reads on, or the end was reached
+  kNoFile,      // a lookup found no file: an empty store
+  kOpenFailed,  // the file could not be opened or created (see error())
+  kNotRegular,  // a directory, FIFO, socket or device lies at the path
+  kLinked,      // an update found a file with other hard links
+  kLockFailed,  // the lock could not be had (see error())
+  kReadFailed,  // a read failed part-way (see error())
+};
+
+// Intentionally neither copyable nor movable: it owns a descriptor and a lock.
+class RecordScanner {
+ public:
+  // Opens the storage file for `purpose` and takes the lock, waiting as long
+  // as needed (a wait interrupted by a signal is resumed). Check status().
+  explicit RecordScanner(ScanPurpose purpose);
+  // Closes the file, which releases the lock.
+  ~RecordScanner();
+
+  RecordScanner(const RecordScanner&) = delete;
+  RecordScanner& operator=(const RecordScanner&) = delete;
+
+  ScanStatus status() const { return status_; }
+  // errno of the step that failed; 0 while the scan is sound.
+  int error() const { return error_; }
+
+  // The next whole record in file order, or null at the end of the file or
+  // when the scan has failed (status() tells which). The record stays valid
+  // until the next call; the scanner owns it.
+  const Record* Next() {
+    // The common case, a record already in the buffer, stays inline: a scan
+    // of a large store is a tight loop over it.
+    if (end_ - begin_ < sizeof(Record) && !Refill()) return nullptr;
+    const Record* record = reinterpret_cast<const Record*>(buffer_ + begin_);
+    begin_ += sizeof(Record);
+    ++records_read_;
+    return record;
+  }
+
+  // Whole records handed out so far.
+  uint64_t records_read() const { return records_read_; }
+
+  // Once Next() has returned null at the end of the file: the bytes of a
+  // trailing partial record (fewer than a record's size; none when the file
+  // ends on a whole record). Valid until the scanner is closed.
+  const char* tail() const { return buffer_ + begin_; }
+  size_t tail_bytes() const { return at_end_ ? end_ - begin_ : 0; }
+
+  // Writes one whole record at byte `offset` under the exclusive lock of an
+  // update scan. Returns false, with error() set, when it did not all reach
+  // the file.
+  bool WriteRecord(const Record& record, uint64_t offset);
+
+  // Cuts the file back to `size` bytes (an update scan only): an append that
+  // failed part-way must not leave a partial record behind.
+  void Truncate(uint64_t size);
+
+  // Closes the file now, releasing the lock. Returns false when the close
+  // reported an error (the last write may not have reached the file).
+  bool Close();
+
+ private:
+  void Open(ScanPurpose purpose);
+  void Fail(ScanStatus status, int error);
+  // Reads until at least one whole record is buffered or the file ends.
+  // Returns false at the end of the file, on a read error, or when the scan
+  // has already ended.
+  bool Refill();
+
+  int fd_ = -1;
+  ScanStatus status_ = ScanStatus::kOk;
+  int error_ = 0;
+  // The read buffer lives on the heap so that a scan fits on the smallest
+  // thread stacks; `spare_` stands in when no heap memory is to be had.
+  char* buffer_ = nullptr;
+  size_t capacity_ = 0;
+  size_t begin_ = 0;  // first byte not yet handed out
+  size_t end_ = 0;    // end of the bytes read into the buffer
+  uint64_t file_offset_ = 0;
+  uint64_t records_read_ = 0;
+  bool at_end_ = false;
+  char spare_[PROPERTY_RECORD_SIZE];
+};
+
+}  // namespace propstore
+
+#endif  // PROPERTY_STORE_RECORD_SCANNER_H_
