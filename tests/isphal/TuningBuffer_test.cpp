@@ -141,10 +141,12 @@ TEST(TuningBufferTest, CopyAssignReusesStorageOnlyWhenCountsMatch) {
 TEST(TuningBufferTest, CopyAssignOwningOverWrappingTakesOwnStorage) {
   uint32_t caller[3] = {9, 9, 9};
   TuningBuffer destination(caller, 3, TuningBuffer::WRAP);
-  destination = Owning({1, 2, 3});
+  // A named source: a temporary would take the move assignment instead.
+  const TuningBuffer source = Owning({1, 2, 3});
+  destination = source;
   EXPECT_EQ(Describe(destination), "owning 3: 1 2 3");
-  EXPECT_EQ(caller[0], 9u);
-  EXPECT_EQ(caller[2], 9u);
+  EXPECT_NE(destination.getData(), source.getData());
+  EXPECT_EQ(std::vector<uint32_t>(caller, caller + 3), (std::vector<uint32_t>{9, 9, 9}));
 }
 
 TEST(TuningBufferTest, CopyAssignFromEmptyOrWrappingReleasesStorage) {
