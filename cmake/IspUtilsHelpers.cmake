@@ -30,7 +30,16 @@ function(isputils_shared_library target)
       SOVERSION ${ARG_SOVERSION}
       CXX_VISIBILITY_PRESET hidden
       VISIBILITY_INLINES_HIDDEN ON
-      EXPORT_NAME ${target})
+      EXPORT_NAME ${target}
+      # The build tree keeps every shared library in one directory, as the
+      # install tree does, so "$ORIGIN" finds the neighbours in both and the
+      # library is linked with its final search path from the start. A
+      # build-tree path would be padded with ':' for CMake to rewrite it in
+      # place at install time, and the loader reads each empty entry as the
+      # current directory.
+      LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib
+      INSTALL_RPATH "$ORIGIN"
+      BUILD_WITH_INSTALL_RPATH ON)
   if(ARG_EXPORT_MACRO_DEFINE)
     target_compile_definitions(${target} PRIVATE ${ARG_EXPORT_MACRO_DEFINE})
   endif()

@@ -13,9 +13,9 @@ if [[ ${1:-} == --update ]]; then update=true; shift; fi
 build=${1:?usage: $0 [--update] BUILD_DIR}
 
 libraries=(
-  property_store/libpropstore.so.1
-  log_service/libplatlog.so.1
-  aaa/isphal/libispbuffers.so.1
+  lib/libpropstore.so.1
+  lib/libplatlog.so.1
+  lib/libispbuffers.so.1
 )
 abidw_options=(--no-corpus-path --no-comp-dir-path --short-locs --no-show-locs
                --drop-undefined-syms --type-id-style hash)

@@ -3,7 +3,8 @@
 # the package would: the libraries with their SONAME links, the headers, the
 # CMake package and the pkg-config files are all there; tests/consumer builds
 # once through find_package(IspUtils CONFIG) and once through pkg-config; both
-# binaries and the installed camprop run in a private /run.
+# binaries and the installed camprop run in a private /run. No ELF file of the
+# build tree or the install tree may search an empty or relative directory.
 #
 #   scripts/check-consumer.sh BUILD_DIR
 set -euo pipefail
@@ -43,6 +44,10 @@ for pc in propstore platlog ispbuffers; do
     fail "missing $pc.pc (is pkgconfig/ added to the top-level CMakeLists.txt?)"
 done
 [[ -x $prefix/bin/camprop ]] || fail "camprop was not installed"
+
+step "library search paths of the build tree and the install tree"
+"$root/scripts/check-runpath.sh" "$build" "$prefix" ||
+  fail "search paths with empty or relative entries (listed above)"
 
 # Nothing may reach back into the source or build tree.
 unset LD_LIBRARY_PATH

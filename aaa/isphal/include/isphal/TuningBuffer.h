@@ -11,7 +11,8 @@
 // Bound errors are reported through the library's error report (tag
 // "revuvi-TuningBuffer") and leave the buffer and the caller's memory
 // unchanged. An allocation that cannot be met (always so for 2^62 words or
-// more) ends the process: no operation ever goes on with a short array.
+// more) ends the process after a line on standard error naming the request;
+// nothing is thrown, and no operation ever goes on with a short array.
 //
 // Thread-safety: none inside. Use each buffer from one thread at a time;
 // buffers that wrap the same caller array share its words unsynchronised.

@@ -6,7 +6,10 @@
 #include "isphal/TuningBuffer.h"
 
 #include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <new>
 
@@ -27,13 +30,27 @@ constexpr size_t kSaturatedCount = SIZE_MAX / kWordSize + 1;
 #define TUNING_INDEX_ERROR "[%s] error: the given index(%zu) is out of range(%zu)"
 #define TUNING_RANGE_ERROR "[%s] error: the given maximum count (%zu) is out-of-range (%zu)"
 
-// Allocates `count` zero words. A count whose byte size does not fit in 64
-// bits asks for the largest size there is, so the request fails instead of
-// returning an array that is too short. The array form of new never yields
-// null: it returns usable storage or ends the process.
+// Ends the process after naming the request on standard error. Nothing is
+// thrown: a caller built with exceptions could catch std::bad_alloc and go on
+// with a buffer that claims words it does not have.
+[[noreturn]] void AllocationFailed(size_t count, size_t bytes) {
+  char line[128];
+  snprintf(line, sizeof(line), "TuningBuffer: cannot allocate %zu words (%zu bytes)\n", count, bytes);
+  // A raw write: nothing may wait in a stdio buffer when the process aborts.
+  ssize_t ignored = write(STDERR_FILENO, line, strnlen(line, sizeof(line)));
+  (void)ignored;
+  abort();
+}
+
+// Allocates `count` zero words, or ends the process. A count whose byte size
+// does not fit in 64 bits asks for the largest size there is, so the request
+// fails instead of returning an array that is too short. The allocation
+// function is called with the byte size directly so that no compiler-made
+// overflow check can throw.
 uint32_t* AllocateWords(size_t count) {
   const size_t bytes = count >= kSaturatedCount ? SIZE_MAX : count * kWordSize;
-  void* words = ::operator new[](bytes);
+  void* words = ::operator new[](bytes, std::nothrow);
+  if (words == nullptr) AllocationFailed(count, bytes);
   memset(words, 0, bytes);
   return static_cast<uint32_t*>(words);
 }
@@ -71,16 +88,18 @@ TuningBuffer::TuningBuffer(size_t count) : TuningBuffer() {
   mData = words;
 }
 
-TuningBuffer::TuningBuffer(uint32_t* data, size_t count, OpsFlag flag)
-    : mData(data), mCount(count), mStorage(nullptr) {
-  if (count == 0) {
-    mData = nullptr;
+TuningBuffer::TuningBuffer(uint32_t* data, size_t count, OpsFlag flag) : TuningBuffer() {
+  if (count == 0) return;
+  if (flag != COPY) {
+    mData = data;
+    mCount = count;
     return;
   }
-  if (flag != COPY) return;
-  mStorage = AllocateWords(count);
-  mData = mStorage;
-  memcpy(mStorage, data, count * kWordSize);
+  uint32_t* words = AllocateWords(count);
+  memcpy(words, data, count * kWordSize);
+  mCount = count;
+  mStorage = words;
+  mData = words;
 }
 
 TuningBuffer::TuningBuffer(const TuningBuffer& other) : TuningBuffer() { *this = other; }
@@ -101,17 +120,18 @@ TuningBuffer& TuningBuffer::operator=(const TuningBuffer& other) {
     *this = TuningBuffer();
     return *this;
   }
-  const size_t oldCount = mCount;
-  mCount = other.mCount;
   if (other.mStorage == nullptr) {
     // A wrapping source is copied as a second view of the caller's array.
     ReplaceStorage(mStorage, nullptr);
     mData = other.mData;
+    mCount = other.mCount;
     return *this;
   }
-  const bool sameCount = oldCount == mCount;
+  const bool sameCount = mCount == other.mCount;
   ISP_REPORT_DEBUG(kTag, "[%s] same count? --> %d", sameCount ? 1 : 0);
-  if (!sameCount || mStorage == nullptr) ReplaceStorage(mStorage, AllocateWords(mCount));
+  // The new array is in hand before any member changes.
+  if (!sameCount || mStorage == nullptr) ReplaceStorage(mStorage, AllocateWords(other.mCount));
+  mCount = other.mCount;
   memcpy(mStorage, other.mStorage, mCount * kWordSize);
   mData = mStorage;
   return *this;
@@ -145,14 +165,15 @@ bool TuningBuffer::isEmpty() const { return mCount == 0; }
 bool TuningBuffer::hasStorage() const { return mStorage != nullptr; }
 
 void TuningBuffer::reset(size_t count) {
-  mCount = count;
   if (count == 0) {
     mData = nullptr;
+    mCount = 0;
     ReplaceStorage(mStorage, nullptr);
     return;
   }
   ReplaceStorage(mStorage, AllocateWords(count));
   mData = mStorage;
+  mCount = count;
 }
 
 int32_t TuningBuffer::clear(size_t index, size_t count) {

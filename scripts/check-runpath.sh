@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Checks the library search paths (RUNPATH and RPATH) of every ELF file under
+# the given directories. The dynamic loader reads an empty entry (a leading,
+# doubled or trailing ':', or an empty path) as the current directory, and a
+# relative entry as relative to it: either lets a library planted where a
+# program happens to run take the place of a real one. Every entry must be
+# absolute or start at $ORIGIN. Names each offending file; exit 1 if any.
+#
+#   scripts/check-runpath.sh DIR...
+set -euo pipefail
+if [[ $# -eq 0 ]]; then
+  echo "usage: $0 DIR..." >&2
+  exit 2
+fi
+
+status=0
+checked=0
+while IFS= read -r -d '' file; do
+  [[ $(head -c 4 "$file") == $'\x7fELF' ]] || continue
+  checked=$((checked + 1))
+  while IFS= read -r line; do
+    tag=${line%%:*}
+    path=${line#*:}
+    problem=""
+    if [[ -z $path || $path == :* || $path == *: || $path == *::* ]]; then
+      problem="an empty entry"
+    else
+      IFS=: read -r -a entries <<<"$path"
+      for entry in "${entries[@]}"; do
+        case $entry in
+          /* | '$ORIGIN' | '$ORIGIN/'* | '${ORIGIN}' | '${ORIGIN}/'*) ;;
+          *) problem="the relative entry '$entry'" ;;
+        esac
+      done
+    fi
+    if [[ -n $problem ]]; then
+      echo "check-runpath: $file: $tag [$path] has $problem" >&2
+      status=1
+    fi
+  done < <(LC_ALL=C readelf -d "$file" 2>/dev/null |
+           sed -n 's/.*(\(RUNPATH\|RPATH\)).*: \[\(.*\)\]$/\1:\2/p')
+done < <(find "$@" -type f -print0)
+
+echo "check-runpath: $checked ELF files checked"
+exit $status
