@@ -1,24 +1,17 @@
-# Shared build helpers: every library of the project is declared the same way,
-# so SONAMEs, visibility, install rules and the package export stay uniform.
-
-# Adds a source folder when it has been created; lets the tree grow one
-# component at a time without editing the top level.
-function(isputils_add_component dir)
-  if(EXISTS "${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt")
-    add_subdirectory(${PROJECT_SOURCE_DIR}/${dir} ${PROJECT_BINARY_DIR}/${dir})
-  endif()
-endfunction()
+# Shared build helpers: every library, test program and fuzz target of the
+# project is declared the same way, so SONAMEs, visibility, install rules, the
+# package export and the way tests run stay uniform.
 
 # isputils_shared_library(<target>
 #     OUTPUT_NAME <name> VERSION <x.y.z> SOVERSION <n>
 #     EXPORT_MACRO_DEFINE <BUILDING_MACRO>
 #     INCLUDE_DIR <dir with public headers>
-#     [NO_CXX_RUNTIME] [STANDIN]
+#     [NO_CXX_RUNTIME]
 #     SOURCES ...)
 # Builds <target> as a versioned shared library with hidden visibility, an
 # alias IspUtils::<target>, and installs it with its public headers.
 function(isputils_shared_library target)
-  cmake_parse_arguments(ARG "NO_CXX_RUNTIME;STANDIN"
+  cmake_parse_arguments(ARG "NO_CXX_RUNTIME"
                         "OUTPUT_NAME;VERSION;SOVERSION;EXPORT_MACRO_DEFINE;INCLUDE_DIR"
                         "SOURCES" ${ARGN})
   add_library(${target} SHARED ${ARG_SOURCES})
@@ -51,8 +44,13 @@ function(isputils_shared_library target)
             FILES_MATCHING PATTERN "*.h")
   endif()
   # Refuse undefined symbols at link time: a library must name everything
-  # it depends on, which keeps the NEEDED lists honest.
-  target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--as-needed)
+  # it depends on, which keeps the NEEDED lists honest. clang's sanitizer
+  # runtimes live in the executable, so its sanitized libraries leave their
+  # hooks undefined until the program loads them.
+  target_link_options(${target} PRIVATE -Wl,--as-needed)
+  if(NOT (ISPUTILS_SANITIZE AND CMAKE_CXX_COMPILER_ID MATCHES "Clang"))
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
   if(ARG_NO_CXX_RUNTIME)
     # Linked by the C driver: nothing of the C++ runtime is pulled in.
     set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
@@ -74,4 +72,41 @@ function(isputils_install_package)
   install(FILES ${PROJECT_BINARY_DIR}/IspUtilsConfig.cmake
                 ${PROJECT_BINARY_DIR}/IspUtilsConfigVersion.cmake
           DESTINATION ${config_dir})
+endfunction()
+
+# isputils_add_test(<name> SOURCES ... [LIBS ...])
+# One GoogleTest program whose main() first moves into a private /run; every
+# case is a ctest test of its own, so each runs in a fresh process with a
+# fresh store. Cases are listed when the tests run, not at build time.
+function(isputils_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE isputils_test_main ${ARG_LIBS})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST
+                       PROPERTIES TIMEOUT 300)
+endfunction()
+
+# isputils_add_fuzz_target(<name> SOURCES ... [LIBS ...])
+# One libFuzzer program, built against the project's libraries like any
+# other target, and a ctest test (label "fuzz") that runs it for
+# ISPUTILS_FUZZ_SECONDS from its seed corpus in tests/fuzz/corpus/<name>/.
+# New inputs go to the build tree, never into the source tree; a finding
+# fails the test and leaves its input beside them.
+function(isputils_add_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}.work)
+  file(MAKE_DIRECTORY ${work}/corpus ${work}/artifacts)
+  add_test(NAME ${name}
+           COMMAND ${name} -max_total_time=${ISPUTILS_FUZZ_SECONDS} -timeout=10
+                   -rss_limit_mb=2048 -print_final_stats=1
+                   -artifact_prefix=${work}/artifacts/
+                   ${work}/corpus ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
+  set_tests_properties(${name} PROPERTIES
+      LABELS fuzz
+      TIMEOUT 600
+      ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
 endfunction()

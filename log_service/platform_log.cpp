@@ -1,11 +1,6 @@
 // The platform log: the once-read log level, the priority filter, routing of
 // messages to the platform logging facility and the local assertion
 // reporter.
-//
-// Thread-safety: the only shared state is the cached log level, a relaxed
-// atomic 32-bit integer. Threads racing on the first call may each read the
-// level property; every one of them stores a valid level, so any winner is
-// fine. Everything else lives on the calling thread's stack.
 #include "platlog/platform_log.h"
 
 #include <stdarg.h>
@@ -15,6 +10,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 
 #include "base/logging.h"
@@ -34,41 +30,72 @@ constexpr size_t kAssertBufferSize = 512;
 // __FILE__ to it); sizeof counts the NUL, as the facility expects.
 constexpr char kSourcePath[] = __FILE__;
 
-// Constant-initialised, so loading the library runs no constructor.
+// Constant-initialised, so loading the library runs no constructor. Threads
+// racing on the first call may each read the level property; every one of
+// them stores a valid level, so any winner is fine.
 std::atomic<int32_t> gCachedLogLevel{kLevelUnread};
 
-// How one priority letter reaches the platform logging facility.
-struct Route {
-  char prefix[3];        // The letter and a blank.
-  bool verbose;          // Gated by the per-file verbose level, else severity.
-  int gate;              // The verbose level needed, or the severity asked.
+// What the platform log does with one priority letter: the lowest log level
+// at which the filter passes it, and how it reaches the platform logging
+// facility.
+struct LetterRule {
+  int64_t min_level;             // kNever for a value that is no letter
+  char prefix[3];                // the letter and a blank
+  bool verbose;                  // gated by the per-file verbose level, else severity
+  int gate;                      // the verbose level needed, or the severity asked
   logging::LogSeverity severity;
 };
 
-// 'V' needs verbose level 2 and 'D' level 3, although the filter passes 'D'
-// at a lower log level than 'V': callers and deployed settings rely on it.
-const Route* RouteOf(int priority) {
-  static constexpr Route kError = {"E ", false, logging::LOGGING_ERROR,
-                                   logging::LOGGING_ERROR};
-  static constexpr Route kWarning = {"W ", false, logging::LOGGING_WARNING,
-                                     logging::LOGGING_WARNING};
-  static constexpr Route kInfo = {"I ", true, 1, -1};
-  static constexpr Route kDebug = {"D ", true, 3, -3};
-  static constexpr Route kVerbose = {"V ", true, 2, -2};
-  switch (priority) {
-    case 'E': return &kError;
-    case 'W': return &kWarning;
-    case 'I': return &kInfo;
-    case 'D': return &kDebug;
-    case 'V': return &kVerbose;
-    default: return nullptr;
+constexpr int64_t kNever = INT64_MAX;
+constexpr int kFirstLetter = 'D';
+constexpr int kLastLetter = 'W';
+constexpr size_t kLetterCount = kLastLetter - kFirstLetter + 1;
+
+// Indexed by letter - 'D', so the dropped path is one bounds test and one
+// load, with no indirect jump. 'V' needs verbose level 2 and 'D' level 3,
+// although the filter passes 'D' at a lower log level than 'V': callers and
+// deployed settings rely on it.
+constexpr std::array<LetterRule, kLetterCount> BuildLetterRules() {
+  std::array<LetterRule, kLetterCount> rules{};
+  for (LetterRule& rule : rules) rule = {kNever, "", false, 0, 0};
+  rules['E' - kFirstLetter] = {INT64_MIN, "E ", false, logging::LOGGING_ERROR,
+                               logging::LOGGING_ERROR};
+  rules['W' - kFirstLetter] = {1, "W ", false, logging::LOGGING_WARNING,
+                               logging::LOGGING_WARNING};
+  rules['I' - kFirstLetter] = {2, "I ", true, 1, -1};
+  rules['D' - kFirstLetter] = {3, "D ", true, 3, -3};
+  rules['V' - kFirstLetter] = {4, "V ", true, 2, -2};
+  return rules;
+}
+constexpr std::array<LetterRule, kLetterCount> kLetterRules = BuildLetterRules();
+
+constexpr bool EveryRuleNamesItsLetter() {
+  for (size_t i = 0; i < kLetterCount; ++i) {
+    const LetterRule& rule = kLetterRules[i];
+    const bool is_letter = rule.min_level != kNever;
+    if (is_letter != (rule.prefix[0] == static_cast<char>(kFirstLetter + i))) return false;
+    if (is_letter && rule.prefix[1] != ' ') return false;
   }
+  return true;
+}
+static_assert(EveryRuleNamesItsLetter(), "a letter's rule sits at its own index");
+
+// The rule of `priority`, or null for a value that is no priority letter.
+inline const LetterRule* RuleOf(int priority) {
+  const unsigned index = static_cast<unsigned>(priority) - kFirstLetter;
+  if (index >= kLetterCount || kLetterRules[index].min_level == kNever) return nullptr;
+  return &kLetterRules[index];
 }
 
-bool GateAllows(const Route& route) {
-  if (!route.verbose) return logging::ShouldCreateLogMessage(route.gate);
-  return logging::GetVlogLevelHelper(kSourcePath, sizeof(kSourcePath)) >=
-         route.gate;
+inline bool PassesFilter(int priority, int level) {
+  const unsigned index = static_cast<unsigned>(priority) - kFirstLetter;
+  // No level reaches kNever, so the gaps between the letters need no test.
+  return index < kLetterCount && static_cast<int64_t>(level) >= kLetterRules[index].min_level;
+}
+
+bool GateAllows(const LetterRule& rule) {
+  if (!rule.verbose) return logging::ShouldCreateLogMessage(rule.gate);
+  return logging::GetVlogLevelHelper(kSourcePath, sizeof(kSourcePath)) >= rule.gate;
 }
 
 // Reads the level property; the slow path of the first call only.
@@ -88,24 +115,6 @@ inline int32_t LogLevel() {
   return level != kLevelUnread ? level : ReadLogLevel();
 }
 
-// The lowest log level at which each letter passes, indexed from 'D' to 'W';
-// a value that is no priority letter never passes. A table rather than a
-// switch keeps the dropped path free of an indirect jump.
-constexpr int kFirstLetter = 'D';
-constexpr int64_t kNever = INT64_MAX;
-constexpr int64_t kMinLevelOfLetter['W' - 'D' + 1] = {
-    /* D */ 3,      /* E */ INT64_MIN, kNever, kNever, kNever,
-    /* I */ 2,      kNever, kNever, kNever, kNever, kNever, kNever, kNever,
-    kNever, kNever, kNever, kNever, kNever,
-    /* V */ 4,      /* W */ 1,
-};
-
-inline bool PassesFilter(int priority, int level) {
-  unsigned index = static_cast<unsigned>(priority) - kFirstLetter;
-  if (index >= sizeof(kMinLevelOfLetter) / sizeof(kMinLevelOfLetter[0])) return false;
-  return static_cast<int64_t>(level) >= kMinLevelOfLetter[index];
-}
-
 // Everything after the filter, kept out of platform_log_print so that the
 // dropped path needs no large frame and saves no registers. Also the path of
 // the first call, which still has to read the level.
@@ -115,16 +124,20 @@ __attribute__((noinline)) void PrintIfPasses(int priority, const char* tag,
   // A NULL format has nothing to say; formatting it would crash.
   if (format == nullptr) return;
 
+  // Formatting comes before the facility's gate on purpose: every message
+  // that passes the filter reads its arguments, whatever the facility's
+  // switches say, so a bad argument fails in testing and not first on a
+  // device where someone turned verbose logging on. Do not swap the two.
   char message[kMessageBufferSize];
   memset(message, 0, sizeof(message));
   vsnprintf(message, sizeof(message), format, args);
 
-  const Route* route = RouteOf(priority);
-  if (route == nullptr || !GateAllows(*route)) return;
+  const LetterRule& rule = *RuleOf(priority);  // the filter passed: a letter
+  if (!GateAllows(rule)) return;
 
-  logging::LogMessage log_message(kSourcePath, __LINE__, route->severity);
-  log_message.stream() << route->prefix << "[" << (tag != nullptr ? tag : "")
-                       << "] " << message;
+  logging::LogMessage log_message(kSourcePath, __LINE__, rule.severity);
+  log_message.stream() << rule.prefix << "[" << (tag != nullptr ? tag : "") << "] "
+                       << message;
 }
 
 }  // namespace

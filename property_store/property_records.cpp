@@ -1,8 +1,6 @@
 // The two operations that touch the storage file: look one key up and store
 // one key. Records are scanned from the start under a whole-file flock, one
 // 156-byte record at a time from a buffered read; nothing is cached.
-//
-// Thread-safety: see properties.h.
 #include <string.h>
 
 #include "propstore/properties.h"

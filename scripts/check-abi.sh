@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Compares the binary interface of the built libraries with the baseline kept
-# in abi/ and fails on an incompatible change (a removed or changed symbol, a
+# in tests/abi/ and fails on an incompatible change (a removed or changed symbol, a
 # changed class layout or virtual table). Additions are reported, not failed.
 #
-#   scripts/check-abi.sh BUILD_DIR            check against abi/*.abi
+#   scripts/check-abi.sh BUILD_DIR            check against tests/abi/*.abi
 #   scripts/check-abi.sh --update BUILD_DIR   rewrite the baseline (after an
-#                                             intended change; commit abi/)
+#                                             intended change; commit tests/abi/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 update=false
@@ -24,11 +24,11 @@ status=0
 for library in "${libraries[@]}"; do
   name=$(basename "$library" .so.1)
   binary=$build/$library
-  baseline=$root/abi/$name.abi
+  baseline=$root/tests/abi/$name.abi
   [[ -f $binary ]] || { echo "missing $binary (build first)" >&2; exit 1; }
   if $update; then
     abidw "${abidw_options[@]}" --out-file "$baseline" "$binary"
-    echo "baseline written: abi/$name.abi"
+    echo "baseline written: tests/abi/$name.abi"
     continue
   fi
   current=$(mktemp)
@@ -40,7 +40,7 @@ for library in "${libraries[@]}"; do
   rm -f "$current"
   # abidiff: bit 0 error, bit 1 usage, bit 2 change, bit 3 incompatible change.
   if (( result & 11 )); then
-    echo "$name: INCOMPATIBLE binary-interface change against abi/$name.abi:"
+    echo "$name: INCOMPATIBLE binary-interface change against tests/abi/$name.abi:"
     echo "$report"
     status=1
   elif (( result & 4 )); then

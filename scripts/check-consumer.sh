@@ -41,7 +41,7 @@ done
 [[ -f $libdir/cmake/IspUtils/IspUtilsConfig.cmake ]] || fail "missing the CMake package"
 for pc in propstore platlog ispbuffers; do
   [[ -f $libdir/pkgconfig/$pc.pc ]] ||
-    fail "missing $pc.pc (is pkgconfig/ added to the top-level CMakeLists.txt?)"
+    fail "missing $pc.pc (see cmake/pkgconfig/)"
 done
 [[ -x $prefix/bin/camprop ]] || fail "camprop was not installed"
 

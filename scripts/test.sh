@@ -14,7 +14,7 @@ jobs=${JOBS:-$(nproc)}
 stages=("$@")
 ((${#stages[@]})) || stages=(unit asan tsan fuzz abi consumer)
 
-"$root/scripts/install-deps.sh"
+bash "$root/scripts/install-deps.sh"
 
 banner() { printf '\n=== %s\n' "$*"; }
 
@@ -49,24 +49,21 @@ for stage in "${stages[@]}"; do
         ctest --test-dir "$out/tsan" --output-on-failure -j "$jobs" -R "$concurrent_tests"
       ;;
     fuzz)
-      if [[ -x $root/fuzz/build-and-run.sh ]]; then
-        banner "fuzzing"
-        "$root/fuzz/build-and-run.sh" "$out/fuzz"
-      fi
+      banner "fuzzing: each target ${FUZZ_SECONDS:-20} s from its seed corpus"
+      CC=clang CXX=clang++ configure_and_build "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DISPUTILS_BUILD_FUZZERS=ON -DISPUTILS_FUZZ_SECONDS="${FUZZ_SECONDS:-20}" \
+        -DISPUTILS_BUILD_TESTS=OFF -DISPUTILS_BUILD_BENCH=OFF -DISPUTILS_BUILD_EXAMPLES=OFF
+      ctest --test-dir "$out/fuzz" -L fuzz --output-on-failure -j "$jobs"
       ;;
     abi)
-      if [[ -x $root/scripts/check-abi.sh ]]; then
-        banner "binary interface"
-        configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-        "$root/scripts/check-abi.sh" "$out/release"
-      fi
+      banner "binary interface"
+      configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+      bash "$root/scripts/check-abi.sh" "$out/release"
       ;;
     consumer)
-      if [[ -x $root/scripts/check-consumer.sh ]]; then
-        banner "consumer build against the installed package"
-        configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-        "$root/scripts/check-consumer.sh" "$out/release"
-      fi
+      banner "consumer build against the installed package"
+      configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+      bash "$root/scripts/check-consumer.sh" "$out/release"
       ;;
     *)
       echo "unknown stage: $stage" >&2

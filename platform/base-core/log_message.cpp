@@ -1,9 +1,5 @@
 // LogMessage: builds one line, "[SEVERITY:file(line)] text\n", and emits it
 // through the installed handler or to standard error.
-//
-// Thread-safety: each LogMessage belongs to one thread; emission reads the
-// handler atomically and writes a whole line with one write() so that lines
-// of different threads do not interleave.
 #include "base/logging.h"
 
 #include <errno.h>
@@ -28,7 +24,9 @@ std::string_view BaseName(const char* file) {
 }
 
 // Writes all of `text` to standard error, continuing after partial writes
-// and interruptions so that a line is never silently cut.
+// and interruptions so that a line is never silently cut. A whole line goes
+// out in one write() where it can, so lines of different threads do not
+// interleave.
 void WriteToStderr(const std::string& text) {
   const char* data = text.data();
   size_t left = text.size();

@@ -1,22 +1,19 @@
 // The minimum log level, the message handler and the one-time reading of
 // the environment switches.
-//
-// Thread-safety: the level and the handler are relaxed atomics (a reader
-// sees either the old or the new value, both valid); the environment is read
-// under the once-guard of a function-local static.
 #include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
 
 #include "base/logging.h"
-#include "log_state.h"
+#include "platform/base-core/log_state.h"
 
 namespace logging {
 
 namespace {
 
 // Constant-initialised: no static constructor runs when the library loads.
+// Relaxed: a reader sees either the old or the new value, both valid.
 std::atomic<int> g_min_log_level{LOGGING_INFO};
 std::atomic<LogMessageHandlerFunction> g_log_message_handler{nullptr};
 

@@ -1,12 +1,10 @@
 // The "--vmodule" rules: pattern matching, parsing of the list and the
 // module name of a source path.
-//
-// Thread-safety: pure functions only.
 #include "base/vlog.h"
 
 #include <limits>
 
-#include "vmodule_patterns.h"
+#include "platform/base-core/vmodule_patterns.h"
 
 namespace logging {
 

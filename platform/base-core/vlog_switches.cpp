@@ -1,9 +1,5 @@
 // The "--v" and "--vmodule" switches of the process and the per-file
 // verbose level derived from them.
-//
-// Thread-safety: the pattern list is replaced and read under one mutex; a
-// relaxed flag lets lookups skip the lock while no list is set, which is the
-// common case and keeps a refused verbose message cheap.
 #include <string.h>
 
 #include <atomic>
@@ -12,14 +8,16 @@
 #include <string>
 
 #include "base/logging.h"
-#include "log_state.h"
-#include "vmodule_patterns.h"
+#include "platform/base-core/log_state.h"
+#include "platform/base-core/vmodule_patterns.h"
 
 namespace logging {
 
 namespace {
 
 std::mutex g_vmodule_mutex;  // Trivially destructible with glibc.
+// Lets lookups skip the lock while no pattern list is set: the common case,
+// and what keeps a refused verbose message cheap.
 std::atomic<bool> g_has_vmodule_patterns{false};
 
 // Never destroyed, so that code logging from static destructors of other

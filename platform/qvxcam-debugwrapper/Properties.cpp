@@ -1,6 +1,4 @@
 // The property accessor stand-in: a thin forward to the property store.
-//
-// Thread-safety: stateless; the store serialises through its file lock.
 #include "debugwrapper/Properties.h"
 
 #include "propstore/properties.h"

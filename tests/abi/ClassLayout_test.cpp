@@ -3,8 +3,6 @@
 // slots of Buffer and of the unified logger's emitDetails. A reordered
 // member or virtual function builds cleanly and breaks every caller at run
 // time; these tests make it fail here instead.
-//
-// Thread-safety: single-threaded test.
 #include <stdint.h>
 #include <string.h>
 

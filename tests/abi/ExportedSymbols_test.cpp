@@ -5,8 +5,6 @@
 // one demangled symbol per line, sorted; a constructor or destructor appears
 // once per variant the compiler emits (complete, base, deleting), since the
 // variants demangle alike.
-//
-// Thread-safety: single-threaded test.
 #include <stdio.h>
 
 #include <algorithm>

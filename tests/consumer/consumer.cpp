@@ -4,8 +4,6 @@
 // once through the CMake package and once through pkg-config; it prints
 // "consumer: ok" and exits 0 when every check holds, else names the first
 // failure and exits 1.
-//
-// Thread-safety: single-threaded.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>

@@ -7,14 +7,14 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "tests/isphal/DescribeBuffer.h"
-#include "tests/isphal/ReportCapture.h"
+#include "tests/support/report_capture.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-using isphal_test::DescribeBuffer;
-using isphal_test::ReportCapture;
+using isputils_test::DescribeBuffer;
+using isputils_test::ReportCapture;
 
 constexpr Pelkor::EImageFormat kNv12 = Pelkor::eImageFormatNv12;
 constexpr Pelkor::EImageFormat kRaw10 = Pelkor::eImageFormatRaw10;
@@ -31,7 +31,7 @@ TEST(BufferTest, DefaultIsEmptyAndSilent) {
   ReportCapture capture(3);
   Buffer buffer;
   EXPECT_EQ(DescribeBuffer(buffer), "va=0 fd=0 offset=0 size=0 format=0 geometry=0x0/0 empty");
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 TEST(BufferTest, ConstructorKeepsConsistentMemoryAndClearsTheRest) {
@@ -58,14 +58,14 @@ TEST(BufferTest, ConstructorKeepsConsistentMemoryAndClearsTheRest) {
     ReportCapture capture(2);
     Buffer buffer(c.va, c.fd, 8, c.size, kNv12);
     EXPECT_EQ(DescribeBuffer(buffer), c.state) << "va " << c.va << " fd " << c.fd;
-    EXPECT_EQ(capture.events(), c.report) << "va " << c.va << " fd " << c.fd;
+    EXPECT_EQ(capture.Events(), c.report) << "va " << c.va << " fd " << c.fd;
   }
 }
 
 TEST(BufferTest, ReportTextsForBothSinks) {
   ReportCapture capture(3);
   Buffer buffer(0, 0, 0, 16, kNv12);
-  EXPECT_THAT(capture.events(),
+  EXPECT_THAT(capture.Events(),
               ::testing::MatchesRegex(
                   "log 2 E \\[revuvi-Buffer\\] \\[Buffer\\] error: wrong info, va=0, fd=0, "
                   "bufSize=16 \\(Buffer\\)\\{#[0-9]+:aaa/isphal/src/utils/Buffer\\.cpp\\}\n"
@@ -78,7 +78,7 @@ TEST(BufferTest, RecoveryHappensWithNoSinkSelected) {
   Buffer buffer(0x2000, 3, 0, 0, kNv12);
   EXPECT_TRUE(buffer.isEmpty());
   EXPECT_EQ(buffer.getFd(), 0);
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 TEST(BufferTest, GeometrySurvivesAReport) {
@@ -86,7 +86,7 @@ TEST(BufferTest, GeometrySurvivesAReport) {
   Buffer buffer(0x1000, 0, 4, 0, kRaw10, 640, 480, 800);
   EXPECT_EQ(DescribeBuffer(buffer),
             "va=0 fd=0 offset=4 size=0 format=4 geometry=640x480/800 has-geometry empty");
-  EXPECT_EQ(capture.eventCount(), 1u);
+  EXPECT_EQ(capture.EventCount(), 1u);
 }
 
 TEST(BufferTest, ResetCopiesOrClearsEveryField) {
@@ -100,7 +100,7 @@ TEST(BufferTest, ResetCopiesOrClearsEveryField) {
   EXPECT_EQ(DescribeBuffer(plain), DescribeBuffer(geometry));
   plain.reset(nullptr);
   EXPECT_EQ(DescribeBuffer(plain), DescribeBuffer(Buffer()));
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 TEST(BufferTest, ResetKeepsTheDynamicType) {

@@ -11,7 +11,7 @@
 
 #include "isphal/Buffer.h"
 
-namespace isphal_test {
+namespace isputils_test {
 
 inline std::string DescribeBuffer(const qvx::isphal::Buffer& buffer) {
   char text[256];
@@ -27,6 +27,6 @@ inline std::string DescribeBuffer(const qvx::isphal::Buffer& buffer) {
   return text;
 }
 
-}  // namespace isphal_test
+}  // namespace isputils_test
 
 #endif  // TESTS_ISPHAL_DESCRIBEBUFFER_H_

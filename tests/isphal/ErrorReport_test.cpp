@@ -1,6 +1,6 @@
 // Tests of the error report: which sinks each sMode value selects, the exact
 // texts each sink receives, the debug gate, and cut or failed formatting.
-#include "ErrorReport.h"
+#include "aaa/isphal/src/utils/ErrorReport.h"
 
 #include <stdint.h>
 #include <wchar.h>
@@ -8,13 +8,13 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/isphal/ReportCapture.h"
+#include "tests/support/report_capture.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-using isphal_test::ReportCapture;
+using isputils_test::ReportCapture;
 
 constexpr char kFile[] = "tests/isphal/ErrorReport_test.cpp";
 
@@ -50,16 +50,16 @@ TEST(ErrorReportTest, ModeSelectsSinks) {
   for (const auto& c : cases) {
     ReportCapture capture(c.mode);
     Reporter(7);
-    EXPECT_EQ(capture.events(), c.expected) << "sMode " << c.mode;
+    EXPECT_EQ(capture.Events(), c.expected) << "sMode " << c.mode;
   }
 }
 
 TEST(ErrorReportTest, ModeIsReadAgainForTheUnifiedLogger) {
   ReportCapture capture(1);
-  capture.setPlatformLineHook([&capture] { capture.setMode(2); });
+  capture.SetPlatformLineHook([&capture] { capture.SetMode(2); });
   Reporter(1);
-  ASSERT_EQ(capture.eventCount(), 2u);
-  EXPECT_NE(capture.events().find("ulog 0x40007009 revuvi-Test 1 25 [Reporter]"),
+  ASSERT_EQ(capture.EventCount(), 2u);
+  EXPECT_NE(capture.Events().find("ulog 0x40007009 revuvi-Test 1 25 [Reporter]"),
             std::string::npos);
 }
 
@@ -68,7 +68,7 @@ TEST(ErrorReportTest, LongMessageIsCutWithinTheBuffer) {
   const std::string longText(3000, 'x');
   ISP_REPORT_ERROR("revuvi-Test", "[%s] error: %s", longText.c_str());
   const std::string expectedText = ("[TestBody] error: " + longText).substr(0, 1023);
-  EXPECT_EQ(capture.events(), "ulog 0x40007009 revuvi-Test 1 1023 " + expectedText);
+  EXPECT_EQ(capture.Events(), "ulog 0x40007009 revuvi-Test 1 1023 " + expectedText);
 }
 
 TEST(ErrorReportTest, FormatterFailureSkipsOnlyTheUnifiedLogger) {
@@ -76,29 +76,29 @@ TEST(ErrorReportTest, FormatterFailureSkipsOnlyTheUnifiedLogger) {
   // No multibyte form exists for this character, so formatting fails.
   const wchar_t unencodable[] = {static_cast<wchar_t>(0x110000), 0};
   ISP_REPORT_ERROR("revuvi-Test", "[%s] error: %ls", unencodable);
-  ASSERT_EQ(capture.eventCount(), 1u);
-  EXPECT_EQ(capture.events().rfind("log 2 E [revuvi-Test] [TestBody] error: ", 0), 0u);
+  ASSERT_EQ(capture.EventCount(), 1u);
+  EXPECT_EQ(capture.Events().rfind("log 2 E [revuvi-Test] [TestBody] error: ", 0), 0u);
 }
 
 class ErrorReportDebugTest : public ::testing::Test {
  protected:
-  void SetUp() override { isphal_test::EnablePlatformDebugLines(); }
+  void SetUp() override { isputils_test::EnablePlatformDebugLines(); }
 };
 
 TEST_F(ErrorReportDebugTest, GatePassesWithLevelAndBothMaskParts) {
   ReportCapture capture(3);
-  capture.setDetails(5, 0x40001000);
+  capture.SetDetails(5, 0x40001000);
   DebugReporter(1);
-  EXPECT_EQ(capture.events(),
+  EXPECT_EQ(capture.Events(),
             "log -3 D [revuvi-Test] [DebugReporter] same count? --> 1\n"
             "ulog 0x40007009 revuvi-Test 5 33 [DebugReporter] same count? --> 1");
 
-  capture.clearEvents();
-  capture.setMode(8);
+  capture.ClearEvents();
+  capture.SetMode(8);
   // Unsigned comparison: the largest level passes.
-  capture.setDetails(0xFFFFFFFFu, 0x40004000);
+  capture.SetDetails(0xFFFFFFFFu, 0x40004000);
   DebugReporter(0);
-  EXPECT_EQ(capture.events(),
+  EXPECT_EQ(capture.Events(),
             "ulog 0x40007009 revuvi-Test 5 33 [DebugReporter] same count? --> 0");
 }
 
@@ -109,9 +109,9 @@ TEST_F(ErrorReportDebugTest, GateStopsBothSinks) {
     int32_t mask;
   } closed[] = {{4, 0x40007000}, {0, 0x40001000}, {5, 0x40000000}, {5, 0x7000}, {5, 0}};
   for (const auto& c : closed) {
-    capture.setDetails(c.level, c.mask);
+    capture.SetDetails(c.level, c.mask);
     DebugReporter(1);
-    EXPECT_EQ(capture.events(), "") << "level " << c.level << " mask " << c.mask;
+    EXPECT_EQ(capture.Events(), "") << "level " << c.level << " mask " << c.mask;
   }
 }
 

@@ -1,8 +1,6 @@
 // Tests of the EXIF software-tag locator: the address it finds, its wrapping
 // 32-bit size arithmetic and sign-extended index, and the two error lines of
 // a size mismatch on both sinks.
-//
-// Thread-safety: single-threaded; one case per process.
 #include "isphal/ExifSwTag.h"
 
 #include <stdint.h>
@@ -11,13 +9,13 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "tests/isphal/ReportCapture.h"
+#include "tests/support/report_capture.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-using isphal_test::ReportCapture;
+using isputils_test::ReportCapture;
 
 uintptr_t Address(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
@@ -30,7 +28,7 @@ TEST(ExifSwTagTest, MatchingSizesGiveTheModulesFirstWord) {
   EXPECT_EQ(getExifSwTagPointer(none), &area[11]);
   module_exif_info noArea{"AWB", 16, nullptr, 10, 15};
   EXPECT_EQ(getExifSwTagPointer(noArea), nullptr);
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 // The size is (eEnd - eStart - 1) x 4 in 32 bits, wrapping; the word index
@@ -44,7 +42,7 @@ TEST(ExifSwTagTest, ArithmeticWrapsIn32BitsAndIndexIsSignExtended) {
   EXPECT_EQ(getExifSwTagPointer(wrappedSize), &area[1]);
   module_exif_info top{"TOP", 0, area, INT32_MAX, INT32_MIN};
   EXPECT_EQ(Address(getExifSwTagPointer(top)), Address(area) - (uintptr_t{1} << 33));
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 TEST(ExifSwTagTest, MismatchReportsTwoLinesAndGivesNull) {
@@ -58,7 +56,7 @@ TEST(ExifSwTagTest, MismatchReportsTwoLinesAndGivesNull) {
   const std::string second =
       "[getExifSwTagPointer] error: Error: AE exif struct not match EXIF SW_TAG eNum\n"
       "TRIAGEHOOK_KEY:ALG_EXIF_SIZE_CHECK";
-  EXPECT_EQ(capture.events(),
+  EXPECT_EQ(capture.Events(),
             "ulog 0x40007009 IspExifSwTag 1 " + std::to_string(first.size()) + " " + first +
                 "\nulog 0x40007009 IspExifSwTag 1 " + std::to_string(second.size()) + " " +
                 second);
@@ -70,11 +68,11 @@ TEST(ExifSwTagTest, EqualMarkersExpectMinusFourEvenWithoutArea) {
   ReportCapture capture(2);
   module_exif_info info{"AF", 0, nullptr, 5, 5};
   EXPECT_EQ(getExifSwTagPointer(info), nullptr);
-  EXPECT_THAT(capture.events(),
+  EXPECT_THAT(capture.Events(),
               ::testing::StartsWith("ulog 0x40007009 IspExifSwTag 1 122 [getExifSwTagPointer] "
                                     "error: AF exif struct not sync with EXIF SW_TAG eNum. "
                                     "src_buf_size(0) eNumSize(-4) eStart(5) eEnd(5)\n"));
-  EXPECT_EQ(capture.eventCount(), 2u);
+  EXPECT_EQ(capture.EventCount(), 2u);
 }
 
 // On the platform log the decoration follows the second line of the second
@@ -84,7 +82,7 @@ TEST(ExifSwTagTest, PlatformLogLinesAreDecoratedAfterTheLastLine) {
   module_exif_info info{"AE", 20, nullptr, 10, 15};
   EXPECT_EQ(getExifSwTagPointer(info), nullptr);
   EXPECT_THAT(
-      capture.events(),
+      capture.Events(),
       ::testing::MatchesRegex(
           "log 2 E \\[IspExifSwTag\\] \\[getExifSwTagPointer\\] error: AE exif struct not sync "
           "with EXIF SW_TAG eNum\\. src_buf_size\\(20\\) eNumSize\\(16\\) eStart\\(10\\) "
@@ -103,7 +101,7 @@ TEST(ExifSwTagTest, SilentLoggerStillGivesNull) {
   uint32_t area[4] = {};
   module_exif_info info{"AE", 4, area, 0, 3};
   EXPECT_EQ(getExifSwTagPointer(info), nullptr);
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 }  // namespace

@@ -10,14 +10,14 @@
 
 #include "gtest/gtest.h"
 #include "tests/isphal/DescribeBuffer.h"
-#include "tests/isphal/ReportCapture.h"
+#include "tests/support/report_capture.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-using isphal_test::DescribeBuffer;
-using isphal_test::ReportCapture;
+using isputils_test::DescribeBuffer;
+using isputils_test::ReportCapture;
 
 constexpr char kZeroSizeReport[] =
     "ulog 0x40007009 revuvi-ImageBuffer 1 67 "
@@ -63,7 +63,7 @@ TEST(ImageBufferTest, ValidWithoutABuffer) {
   EXPECT_EQ(image.getVa(), 0);
   EXPECT_EQ(image.getFd(), 0);
   EXPECT_EQ(image.getBufferSize(), 0u);
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 TEST(ImageBufferTest, ZeroWidthOrHeightIsReportedAndInvalidates) {
@@ -72,7 +72,7 @@ TEST(ImageBufferTest, ZeroWidthOrHeightIsReportedAndInvalidates) {
   const ImageBuffer noHeight(1920, 0, 12, kImageDomainRgb, kPixels);
   EXPECT_EQ(DescribeImage(noWidth), "0x0 depth=10 domain=2 | " + DescribeBuffer(Buffer()));
   EXPECT_EQ(DescribeImage(noHeight), "0x0 depth=12 domain=3 | " + DescribeBuffer(Buffer()));
-  EXPECT_EQ(capture.events(), std::string(kZeroSizeReport) + "\n" + kZeroSizeReport);
+  EXPECT_EQ(capture.Events(), std::string(kZeroSizeReport) + "\n" + kZeroSizeReport);
 }
 
 TEST(ImageBufferTest, ZeroWidthNeverAsksTheBuffer) {
@@ -80,14 +80,14 @@ TEST(ImageBufferTest, ZeroWidthNeverAsksTheBuffer) {
   const CountingBuffer pixels(true);
   const ImageBuffer image(0, 1080, 10, kImageDomainRaw, pixels);
   EXPECT_EQ(pixels.asked(), 0);
-  EXPECT_EQ(capture.events(), kZeroSizeReport);
+  EXPECT_EQ(capture.Events(), kZeroSizeReport);
 }
 
 TEST(ImageBufferTest, EmptyBufferIsReportedAndInvalidates) {
   ReportCapture capture(2);
   const ImageBuffer image(1920, 1080, 10, kImageDomainRaw, Buffer());
   EXPECT_EQ(DescribeImage(image), "0x0 depth=10 domain=1 | " + DescribeBuffer(Buffer()));
-  EXPECT_EQ(capture.events(), kEmptyBufferReport);
+  EXPECT_EQ(capture.Events(), kEmptyBufferReport);
 }
 
 TEST(ImageBufferTest, DerivedBufferDecidesItsOwnEmptiness) {
@@ -97,7 +97,7 @@ TEST(ImageBufferTest, DerivedBufferDecidesItsOwnEmptiness) {
   EXPECT_EQ(refusing.asked(), 1);
   EXPECT_FALSE(static_cast<bool>(refused));
   EXPECT_EQ(refused.getBufferSize(), 0u);
-  EXPECT_EQ(capture.events(), kEmptyBufferReport);
+  EXPECT_EQ(capture.Events(), kEmptyBufferReport);
 
   // An accepted derived Buffer is held as a plain Buffer.
   const CountingBuffer accepting(true);
@@ -114,7 +114,7 @@ TEST(ImageBufferTest, HoldsEveryFieldOfTheGivenBuffer) {
   EXPECT_EQ(image.getVa(), 0x1000);
   EXPECT_EQ(image.getFd(), 3);
   EXPECT_EQ(image.getBufferSize(), 4096u);
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 TEST(ImageBufferTest, EqualityIgnoresDepthDomainAndBufferLayout) {
@@ -138,10 +138,10 @@ TEST(ImageBufferTest, SetChangesValidityWithoutReport) {
   EXPECT_EQ(image.getBufferSize(), 4096u);
 
   ImageBuffer failed(0, 0, 10, kImageDomainRaw);
-  capture.clearEvents();
+  capture.ClearEvents();
   failed.set(640, 480, 8, kImageDomainRgb);
   EXPECT_EQ(DescribeImage(failed), "640x480 depth=8 domain=3 valid | " + DescribeBuffer(Buffer()));
-  EXPECT_EQ(capture.events(), "");
+  EXPECT_EQ(capture.Events(), "");
 }
 
 TEST(ImageBufferTest, GetBufferCopiesAndGetRefBufferShares) {

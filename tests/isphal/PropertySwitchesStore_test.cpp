@@ -1,8 +1,6 @@
 // Tests of the debug property switches through the real property accessor
 // stand-in and the property store, in the test's private /run: what a
 // developer sets with the store reaches the switches.
-//
-// Thread-safety: single-threaded; one case per process.
 #include "isphal/PropertySwitches.h"
 
 #include <string.h>

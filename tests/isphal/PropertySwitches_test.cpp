@@ -4,8 +4,6 @@
 // every call is recorded, with the terms the switches promise (a 128-byte
 // zero-filled value buffer, a NULL fallback, the switch key padded to 128
 // bytes), and answered from a table the test fills.
-//
-// Thread-safety: the recorder is guarded by a mutex; one case per process.
 #include "isphal/PropertySwitches.h"
 
 #include <string.h>

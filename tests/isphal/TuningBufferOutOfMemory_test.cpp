@@ -6,8 +6,6 @@
 // The program is built with exceptions and interposes the array allocation
 // functions, so that a request can be refused on demand without exhausting
 // the machine's memory (and without a sanitizer's own out-of-memory report).
-//
-// Thread-safety: single-threaded; each case runs in its own process.
 #include "isphal/TuningBuffer.h"
 
 #include <dlfcn.h>

@@ -4,8 +4,6 @@
 // cannot be met have a program of their own (TuningBufferOutOfMemory_test);
 // long random operation sequences against a model are the TuningBuffer fuzz
 // target's job.
-//
-// Thread-safety: single-threaded; each case runs in its own process.
 #include "isphal/TuningBuffer.h"
 
 #include <stdint.h>
@@ -17,24 +15,24 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tests/isphal/ReportCapture.h"
+#include "tests/support/report_capture.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-using isphal_test::ReportCapture;
+using isputils_test::ReportCapture;
 
 // Routes reports to the unified logger only, where the text arrives
 // undecorated, and checks the module id and length of every line.
 class ScopedCapture {
  public:
   ScopedCapture() : capture_(2) {}
-  void EnableDebugLines() { capture_.setDetails(5, 0x40001000); }
+  void EnableDebugLines() { capture_.SetDetails(5, 0x40001000); }
   // The lines so far as "tag|details type|text".
   std::vector<std::string> lines() const {
     std::vector<std::string> lines;
-    std::istringstream events(capture_.events());
+    std::istringstream events(capture_.Events());
     std::string event;
     const std::string head = "ulog 0x40007009 ";
     while (std::getline(events, event)) {

@@ -1,6 +1,4 @@
 // Runs one scenario in a forked child with a fresh platform log level.
-//
-// Thread-safety: fork() from a single-threaded test process only.
 #include "tests/log_service/child_process.h"
 
 #include <sys/wait.h>

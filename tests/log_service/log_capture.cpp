@@ -1,6 +1,4 @@
 // Capturing message handler for the platform log tests.
-//
-// Thread-safety: the captured lines are guarded by one mutex.
 #include "tests/log_service/log_capture.h"
 
 #include <mutex>

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr char kPath[] = "/run/camera/property_storage";
+using isputils_test::kStoragePath;
 
 int gFailingRead = 0;          // the n-th read of the storage file fails; 0: none
 int gStoreReads = 0;           // reads of the storage file so far
@@ -29,7 +29,7 @@ std::string gCreatedInBetween;   // laid down just before an exclusive create
 
 bool IsStorageFile(int fd) {
   struct stat file, path;
-  return fstat(fd, &file) == 0 && lstat(kPath, &path) == 0 && file.st_dev == path.st_dev &&
+  return fstat(fd, &file) == 0 && lstat(kStoragePath, &path) == 0 && file.st_dev == path.st_dev &&
          file.st_ino == path.st_ino;
 }
 
@@ -42,13 +42,13 @@ ssize_t InterposedPread(int fd, void* buffer, size_t count, off_t offset) {
 }
 
 int InterposedOpen(const char* path, int flags, mode_t mode) {
-  if (strcmp(path, kPath) == 0 && (flags & O_CREAT) != 0) {
+  if (strcmp(path, kStoragePath) == 0 && (flags & O_CREAT) != 0) {
     if (!gCreatedInBetween.empty() && (flags & O_EXCL) != 0) {
       isputils_test::WriteStoreFile(gCreatedInBetween);
       gCreatedInBetween.clear();
     }
     struct stat info;
-    if (gProtectedRegular && (flags & O_EXCL) == 0 && lstat(kPath, &info) == 0) {
+    if (gProtectedRegular && (flags & O_EXCL) == 0 && lstat(kStoragePath, &info) == 0) {
       errno = EACCES;
       return -1;
     }

@@ -15,8 +15,6 @@
 namespace isputils_test {
 namespace {
 
-constexpr char kPath[] = "/run/camera/property_storage";
-
 class PropertyRecordsTest : public testing::Test {
  protected:
   void SetUp() override { ResetStore(); }
@@ -31,7 +29,7 @@ TEST_F(PropertyRecordsTest, FirstUpdateCreatesOneZeroPaddedRecord) {
   ASSERT_EQ(0, result);
   EXPECT_EQ(RecordBytes("camera.mode", "hdr"), ReadStoreFile());
   struct stat info;
-  ASSERT_EQ(0, stat(kPath, &info));
+  ASSERT_EQ(0, stat(kStoragePath, &info));
   EXPECT_EQ(0640u, info.st_mode & 0777u);  // 0666 less the umask
 }
 
@@ -161,7 +159,7 @@ TEST_F(PropertyRecordsTest, UpdatesThatCannotReachTheFileFail) {
 
   // A directory where the file should be.
   ResetStore();
-  ASSERT_EQ(0, mkdir(kPath, 0777));
+  ASSERT_EQ(0, mkdir(kStoragePath, 0777));
   EXPECT_EQ(-1, update_property("k", "v"));
   EXPECT_EQ("<none>", Lookup("k"));
 
@@ -196,7 +194,7 @@ TEST_F(PropertyRecordsTest, LinksAtThePathAreNeverWrittenThrough) {
   // A hard link: the file at the path is also another name's file. Lookups
   // may read it; updates refuse it.
   WriteStoreFile(RecordBytes("k", "real"));
-  ASSERT_EQ(0, link(kPath, "/run/camera/other-name"));
+  ASSERT_EQ(0, link(kStoragePath, "/run/camera/other-name"));
   EXPECT_EQ(-1, update_property("k", "through link"));
   EXPECT_EQ(-1, update_property("new", "appended"));
   EXPECT_EQ(RecordBytes("k", "real"), ReadStoreFile());
@@ -207,19 +205,19 @@ TEST_F(PropertyRecordsTest, LinksAtThePathAreNeverWrittenThrough) {
   // A symbolic link is never followed, not even to read.
   ResetStore();
   WriteStoreFile(RecordBytes("k", "real"));
-  ASSERT_EQ(0, rename(kPath, "/run/camera/elsewhere"));
-  ASSERT_EQ(0, symlink("/run/camera/elsewhere", kPath));
+  ASSERT_EQ(0, rename(kStoragePath, "/run/camera/elsewhere"));
+  ASSERT_EQ(0, symlink("/run/camera/elsewhere", kStoragePath));
   EXPECT_EQ("<none>", Lookup("k"));
   EXPECT_EQ(-1, update_property("k", "through link"));
   // Dangling link: nothing is created at its target either.
-  ASSERT_EQ(0, unlink(kPath));
-  ASSERT_EQ(0, symlink("/run/camera/target", kPath));
+  ASSERT_EQ(0, unlink(kStoragePath));
+  ASSERT_EQ(0, symlink("/run/camera/target", kStoragePath));
   EXPECT_EQ(-1, update_property("k", "v"));
   EXPECT_NE(0, access("/run/camera/target", F_OK));
 }
 
 TEST_F(PropertyRecordsTest, FifoAtThePathDoesNotHang) {
-  ASSERT_EQ(0, mkfifo(kPath, 0666));
+  ASSERT_EQ(0, mkfifo(kStoragePath, 0666));
   EXPECT_EQ("<none>", Lookup("k"));
   EXPECT_EQ(-1, update_property("k", "v"));
 }

@@ -16,9 +16,9 @@
 
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
-#include "tests/reliability/store_model.h"
+#include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
-#include "tools/stress/stress_run.h"
+#include "tests/stress/stress_run.h"
 
 namespace isputils_test {
 namespace {

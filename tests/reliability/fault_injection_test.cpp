@@ -22,13 +22,11 @@
 
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
-#include "tests/reliability/store_model.h"
+#include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
 
 namespace isputils_test {
 namespace {
-
-constexpr char kPath[] = "/run/camera/property_storage";
 
 std::atomic<int> gSignalsHandled{0};
 void CountSignal(int) { gSignalsHandled.fetch_add(1); }
@@ -63,7 +61,7 @@ class LockHolder {
     if (pid_ == 0) {
       close(ready[0]);
       close(release_[1]);
-      const int fd = open(kPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+      const int fd = open(kStoragePath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
       if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
       char byte = 'L';
       if (write(ready[1], &byte, 1) != 1) _exit(1);
@@ -274,7 +272,7 @@ TEST_F(FaultInjectionTest, SymbolicLinkAtThePathIsRefusedByTheApi) {
   ASSERT_EQ(static_cast<ssize_t>(victim.bytes().size()),
             write(fd, victim.bytes().data(), victim.bytes().size()));
   close(fd);
-  ASSERT_EQ(0, symlink(kVictim, kPath));
+  ASSERT_EQ(0, symlink(kVictim, kStoragePath));
 
   char value[PROPERTY_VALUE_SIZE];
   EXPECT_EQ(8, property_get("k", value, "fallback"));
@@ -288,7 +286,7 @@ TEST_F(FaultInjectionTest, SymbolicLinkAtThePathIsRefusedByTheApi) {
   close(check);
   EXPECT_EQ(victim.bytes(), std::string(victim_now, length > 0 ? length : 0));
   struct stat info;
-  ASSERT_EQ(0, lstat(kPath, &info));
+  ASSERT_EQ(0, lstat(kStoragePath, &info));
   EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link was replaced";
 }
 

@@ -10,12 +10,12 @@
 
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
-#include "tests/reliability/store_model.h"
+#include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
-#include "tools/stress/stress_check.h"
-#include "tools/stress/stress_run.h"
-#include "tools/stress/stress_value.h"
-#include "tools/stress/stress_verify.h"
+#include "tests/stress/stress_check.h"
+#include "tests/stress/stress_run.h"
+#include "tests/stress/stress_value.h"
+#include "tests/stress/stress_verify.h"
 
 namespace isputils_test {
 namespace {

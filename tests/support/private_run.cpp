@@ -18,8 +18,6 @@ namespace isputils_test {
 namespace {
 
 constexpr char kRun[] = "/run";
-constexpr char kCamera[] = "/run/camera";
-constexpr char kStorage[] = "/run/camera/property_storage";
 constexpr char kMarkerEnv[] = "ISPUTILS_PRIVATE_RUN";
 
 bool WriteProcFile(const char* path, const std::string& text) {
@@ -65,7 +63,7 @@ bool EnterPrivateRun(std::string* error) {
     *error = Reason("mounting a tmpfs on /run");
     return false;
   }
-  if (mkdir(kCamera, 0777) != 0) {
+  if (mkdir(kStorageDir, 0777) != 0) {
     *error = Reason("creating /run/camera");
     return false;
   }
@@ -83,27 +81,27 @@ bool InPrivateRun() {
 void ResetStore() {
   if (!InPrivateRun()) abort();
   UnmountStoreFilesystem();
-  unlink(kStorage);
-  rmdir(kCamera);
-  mkdir(kCamera, 0777);
-  chmod(kCamera, 0777);
+  unlink(kStoragePath);
+  rmdir(kStorageDir);
+  mkdir(kStorageDir, 0777);
+  chmod(kStorageDir, 0777);
 }
 
 bool MountStoreFilesystem(unsigned long bytes, bool read_only) {
   if (!InPrivateRun()) abort();
-  mkdir(kCamera, 0777);
+  mkdir(kStorageDir, 0777);
   const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
   unsigned long flags = MS_NOSUID | MS_NODEV | (read_only ? MS_RDONLY : 0);
-  return mount("tmpfs", kCamera, "tmpfs", flags, options.c_str()) == 0;
+  return mount("tmpfs", kStorageDir, "tmpfs", flags, options.c_str()) == 0;
 }
 
 void UnmountStoreFilesystem() {
-  while (umount2(kCamera, MNT_DETACH) == 0) {
+  while (umount2(kStorageDir, MNT_DETACH) == 0) {
   }
 }
 
 std::string ReadStoreFile() {
-  std::ifstream in(kStorage, std::ios::binary);
+  std::ifstream in(kStoragePath, std::ios::binary);
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
@@ -111,13 +109,13 @@ std::string ReadStoreFile() {
 
 void WriteStoreFile(const std::string& bytes) {
   if (!InPrivateRun()) abort();
-  std::ofstream out(kStorage, std::ios::binary | std::ios::trunc);
+  std::ofstream out(kStoragePath, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 bool StoreFileExists() {
   struct stat info;
-  return lstat(kStorage, &info) == 0;
+  return lstat(kStoragePath, &info) == 0;
 }
 
 }  // namespace isputils_test

@@ -14,6 +14,11 @@
 
 namespace isputils_test {
 
+// The store's fixed directory and file, as every test and tool of the tree
+// names them; inside the private /run they are the test's own.
+inline constexpr char kStorageDir[] = "/run/camera";
+inline constexpr char kStoragePath[] = "/run/camera/property_storage";
+
 // Moves this process into a private mount namespace with a fresh tmpfs on
 // /run holding an empty directory /run/camera. Returns false, with the reason
 // in *error, when no namespace can be made; callers must then fail loudly and

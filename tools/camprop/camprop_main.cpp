@@ -2,8 +2,6 @@
 // from a console. Reads and writes the one property storage file under the
 // same whole-file locks as every camera process, so it is safe to run while
 // the camera is streaming.
-//
-// Thread-safety: a single-threaded program.
 #include <stdio.h>
 #include <string.h>
 

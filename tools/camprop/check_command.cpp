@@ -2,8 +2,6 @@
 // defect reported here, but each one means data that no lookup returns as it
 // was written: a cut-off record, a field whose NUL was overwritten, or a key
 // stored twice (the later records are never read or updated).
-//
-// Thread-safety: see commands.h.
 #include <stdio.h>
 
 #include "tools/camprop/commands.h"

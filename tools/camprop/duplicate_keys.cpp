@@ -1,6 +1,4 @@
 // Duplicate-key detection for the property tool's listing and check.
-//
-// Thread-safety: see duplicate_keys.h.
 #include "tools/camprop/duplicate_keys.h"
 
 namespace camprop {

@@ -1,7 +1,5 @@
 // camprop get: one key's value, found as the store's lookup finds it (the
 // first record whose key matches, under the shared lock).
-//
-// Thread-safety: see commands.h.
 #include <stdio.h>
 #include <string.h>
 

@@ -1,7 +1,5 @@
 // camprop list: every whole record in file order, including the ones no
 // lookup can reach, so an engineer sees the file as the store sees it.
-//
-// Thread-safety: see commands.h.
 #include <stdio.h>
 
 #include "tools/camprop/commands.h"

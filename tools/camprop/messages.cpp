@@ -1,6 +1,4 @@
 // Complaints of the property tool on standard error.
-//
-// Thread-safety: writes through stdio, which serialises each call.
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>

@@ -1,6 +1,4 @@
 // Field access and printable rendering for the property tool.
-//
-// Thread-safety: see record_fields.h.
 #include "tools/camprop/record_fields.h"
 
 namespace camprop {

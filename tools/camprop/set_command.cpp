@@ -1,8 +1,6 @@
 // camprop set: stores one key through the store's own writer, so the
 // exclusive lock, the in-place update and the append are exactly the
 // library's.
-//
-// Thread-safety: see commands.h.
 #include <errno.h>
 #include <string.h>
 

@@ -1,7 +1,5 @@
 // BaseObject's identifier. Kept out of line so that every library of the
 // camera stack shares the one exported definition.
-//
-// Thread-safety: stateless.
 #include "isphal/BaseObject.h"
 
 namespace qvx {

@@ -1,16 +1,14 @@
 // Buffer: a memory descriptor that checks its address, descriptor and size
 // at construction and reports a mismatch. Owns nothing.
-//
-// Thread-safety: see isphal/Buffer.h; the error report is thread-safe.
 #include "isphal/Buffer.h"
 
-#include "ErrorReport.h"
+#include "aaa/isphal/src/utils/ErrorReport.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-constexpr const char kTag[] = "revuvi-Buffer";
+constexpr char kTag[] = "revuvi-Buffer";
 
 // Either memory and a size, or neither. A descriptor of 0 is no descriptor;
 // a negative one still counts, so that a failed open passed in by mistake is

@@ -1,5 +1,5 @@
 // The error report's unified-logger half and its debug gate.
-#include "ErrorReport.h"
+#include "aaa/isphal/src/utils/ErrorReport.h"
 
 #include <stdarg.h>
 #include <stdio.h>

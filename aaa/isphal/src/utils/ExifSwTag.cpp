@@ -1,17 +1,15 @@
 // The EXIF software-tag locator. The size check is done in wrapping 32-bit
 // arithmetic, as the module structures and the enumeration are 32-bit
 // quantities on every side; the word index is sign-extended before scaling.
-//
-// Thread-safety: stateless.
 #include "isphal/ExifSwTag.h"
 
-#include "ErrorReport.h"
+#include "aaa/isphal/src/utils/ErrorReport.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-constexpr const char* kTag = "IspExifSwTag";
+constexpr char kTag[] = "IspExifSwTag";
 constexpr uint32_t kWordSize = 4;
 
 }  // namespace

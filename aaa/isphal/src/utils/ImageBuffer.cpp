@@ -1,16 +1,14 @@
 // ImageBuffer: image geometry plus the Buffer that holds the pixels,
 // checked at construction. Owns nothing.
-//
-// Thread-safety: see isphal/ImageBuffer.h; the error report is thread-safe.
 #include "isphal/ImageBuffer.h"
 
-#include "ErrorReport.h"
+#include "aaa/isphal/src/utils/ErrorReport.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-constexpr const char kTag[] = "revuvi-ImageBuffer";
+constexpr char kTag[] = "revuvi-ImageBuffer";
 
 }  // namespace
 

@@ -2,9 +2,6 @@
 // stack's property accessor, bound by the dynamic linker, never through the
 // property store directly, so a device's own accessor decides where the
 // settings come from.
-//
-// Thread-safety: sPropEnable is a relaxed atomic boolean; every other buffer
-// lives on the calling thread's stack.
 #include "isphal/PropertySwitches.h"
 
 #include <stdlib.h>

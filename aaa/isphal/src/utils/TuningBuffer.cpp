@@ -1,8 +1,6 @@
 // TuningBuffer: storage management, bound-tested word access and contents
 // comparison. Every copy, fill and comparison of words is one block
 // operation over count x 4 bytes.
-//
-// Thread-safety: none inside; see the header.
 #include "isphal/TuningBuffer.h"
 
 #include <errno.h>
@@ -13,13 +11,13 @@
 
 #include <new>
 
-#include "ErrorReport.h"
+#include "aaa/isphal/src/utils/ErrorReport.h"
 
 namespace qvx {
 namespace isphal {
 namespace {
 
-constexpr const char* kTag = "revuvi-TuningBuffer";
+constexpr char kTag[] = "revuvi-TuningBuffer";
 constexpr int32_t kInvalidArgument = -EINVAL;
 constexpr size_t kWordSize = sizeof(uint32_t);
 // From this many words on, count x 4 no longer fits in 64 bits.

@@ -1,6 +1,0 @@
-// The empty variadic baseline; see empty_call.h.
-//
-// Thread-safety: stateless.
-#include "bench/log_service/empty_call.h"
-
-extern "C" int empty_log_print(int, const char*, const char*, ...) { return 0; }

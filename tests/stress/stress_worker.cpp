@@ -1,0 +1,136 @@
+// The writer loop of the stress run.
+#include "tests/stress/stress_worker.h"
+
+#include <string.h>
+#include <time.h>
+
+#include <string>
+
+#include "propstore/properties.h"
+#include "tests/stress/stress_check.h"
+#include "tests/stress/stress_value.h"
+
+namespace propstore_stress {
+namespace {
+
+// Shares of updates (per mille) that go to the writer's own key and to its
+// over-long key; the rest go to the shared keys. Appends are rare because
+// each one lengthens every later scan of the file.
+constexpr uint64_t kOwnUpdatePerMille = 200;
+constexpr uint64_t kAppendUpdatePerMille = 5;
+
+class Worker {
+ public:
+  Worker(const WorkerPlan& plan, const KeySet& keys, SharedState* state)
+      : plan_(plan),
+        keys_(keys),
+        state_(state),
+        slot_(&state->slots[plan.slot]),
+        rng_(plan.seed * 0x100000001b3ull + static_cast<uint64_t>(plan.slot) * 7919 +
+             slot_->generation.load()) {}
+
+  void Run() {
+    while (!Done()) {
+      if (rng_.Below(100) < static_cast<uint64_t>(plan_.read_percent)) {
+        Lookup();
+      } else {
+        Update();
+      }
+      slot_->ops.fetch_add(1);
+    }
+  }
+
+ private:
+  bool Done() const {
+    if (plan_.ops_target != 0 && slot_->ops.load() >= plan_.ops_target) return true;
+    return plan_.deadline_ns != 0 && MonotonicNanos() >= plan_.deadline_ns;
+  }
+
+  size_t CheckedLength() {
+    return kMinCheckedLength + rng_.Below(kMaxValueLength - kMinCheckedLength + 1);
+  }
+
+  std::string Checked(int key, uint64_t seq, size_t length) {
+    ValueStamp stamp;
+    stamp.writer = static_cast<uint32_t>(plan_.slot);
+    stamp.key = static_cast<uint32_t>(key);
+    stamp.seq = seq;
+    stamp.length = static_cast<uint32_t>(length);
+    return MakeCheckedValue(stamp);
+  }
+
+  void Update() {
+    const uint64_t pick = rng_.Below(1000);
+    const uint64_t seq = slot_->next_seq.fetch_add(1);
+    int key;
+    int rc;
+    if (pick < kOwnUpdatePerMille) {
+      key = keys_.own_key(plan_.slot);
+      const std::string value = Checked(key, seq, CheckedLength());
+      slot_->own_started.store(seq);
+      rc = property_set(keys_.stored_name(key).c_str(), value.c_str());
+      if (rc == 0) slot_->own_done.store(seq);
+    } else if (pick < kOwnUpdatePerMille + kAppendUpdatePerMille &&
+               slot_->appends_started.load() < plan_.append_cap) {
+      key = keys_.append_key(plan_.slot);
+      const std::string long_key = keys_.long_form(key, rng_.Below(3));
+      const std::string value = Checked(key, seq, CheckedLength());
+      slot_->appends_started.fetch_add(1);
+      rc = property_set(long_key.c_str(), value.c_str());
+      if (rc == 0) slot_->appends_done.fetch_add(1);
+    } else {
+      key = static_cast<int>(rng_.Below(kSharedKeyCount));
+      const size_t length = rng_.Below(kMaxValueLength + 1);
+      const std::string value =
+          length < kMinCheckedLength ? MakeTinyValue(length) : Checked(key, seq, length);
+      rc = property_set(keys_.stored_name(key).c_str(), value.c_str());
+    }
+    slot_->sets.fetch_add(1);
+    if (rc == 0) {
+      state_->key_stored[key].store(1);
+    } else {
+      slot_->failed_sets.fetch_add(1);
+      NoteSlotProblem(slot_, "writer %d: property_set of key %d returned %d", plan_.slot, key,
+                      rc);
+    }
+  }
+
+  void Lookup() {
+    const int key = static_cast<int>(rng_.Below(static_cast<uint64_t>(keys_.count())));
+    const uint64_t lower = LowerBoundBefore(keys_, *state_, key);
+    char value[PROPERTY_VALUE_SIZE];
+    memset(value, '#', sizeof(value));
+    const int length = property_get(keys_.stored_name(key).c_str(), value, nullptr);
+    slot_->gets.fetch_add(1);
+    std::string why;
+    if (length < 0 || length >= PROPERTY_VALUE_SIZE ||
+        strnlen(value, sizeof(value)) != static_cast<size_t>(length)) {
+      why = "property_get returned " + std::to_string(length) + " for the text it left";
+    } else if (CheckValueOf(keys_, *state_, plan_.writers, key,
+                            std::string(value, static_cast<size_t>(length)), lower, &why)) {
+      return;
+    }
+    slot_->bad_reads.fetch_add(1);
+    NoteSlotProblem(slot_, "writer %d read key %d: %s", plan_.slot, key, why.c_str());
+  }
+
+  const WorkerPlan plan_;
+  const KeySet& keys_;
+  SharedState* state_;
+  SlotState* slot_;
+  Rng rng_;
+};
+
+}  // namespace
+
+int64_t MonotonicNanos() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void RunWorker(const WorkerPlan& plan, const KeySet& keys, SharedState* state) {
+  Worker(plan, keys, state).Run();
+}
+
+}  // namespace propstore_stress

@@ -1,0 +1,39 @@
+// One writer of a stress run: a random mix of property_set and property_get
+// over the run's key set until its operation count or the deadline is
+// reached, checking every value it reads and recording its progress in the
+// shared state.
+//
+// Thread-safety: any number of workers may run at once, as processes or as
+// threads, each on a slot of its own.
+#ifndef TESTS_STRESS_STRESS_WORKER_H_
+#define TESTS_STRESS_STRESS_WORKER_H_
+
+#include <stdint.h>
+
+#include "tests/stress/stress_keys.h"
+#include "tests/stress/stress_state.h"
+
+namespace propstore_stress {
+
+struct WorkerPlan {
+  int slot = 0;
+  int writers = 1;
+  int read_percent = 50;
+  // Operations for the slot in all (a restarted writer counts on); 0: none.
+  uint64_t ops_target = 0;
+  // CLOCK_MONOTONIC nanoseconds at which to stop; 0: no deadline.
+  int64_t deadline_ns = 0;
+  // Over-long-key updates per slot at most: each grows the file.
+  uint64_t append_cap = 48;
+  uint64_t seed = 1;
+};
+
+// Runs the writer of `plan.slot` until its plan is done.
+void RunWorker(const WorkerPlan& plan, const KeySet& keys, SharedState* state);
+
+// CLOCK_MONOTONIC in nanoseconds; the same clock in every process.
+int64_t MonotonicNanos();
+
+}  // namespace propstore_stress
+
+#endif  // TESTS_STRESS_STRESS_WORKER_H_
