@@ -1,9 +1,9 @@
 // Faults the kernel rarely shows on demand, injected by interposing the C
-// library's open and pread in this program (the dynamic linker binds the
-// store's calls to the definitions below): a read that fails part-way
+// library's open, pread and malloc in this program (the dynamic linker binds
+// the store's calls to the definitions below): a read that fails part-way
 // through a scan, a directory where fs.protected_regular refuses O_CREAT of
-// another user's file, and a file created by another process between an
-// update's open attempts.
+// another user's file, a file created by another process between an
+// update's open attempts, and no heap memory for a scan's read buffer.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -25,6 +25,7 @@ using isputils_test::kStoragePath;
 int gFailingRead = 0;          // the n-th read of the storage file fails; 0: none
 int gStoreReads = 0;           // reads of the storage file so far
 bool gProtectedRegular = false;  // O_CREAT of an existing storage file: EACCES
+bool gNoReadBuffer = false;      // allocations of a scan's read buffer fail
 std::string gCreatedInBetween;   // laid down just before an exclusive create
 
 bool IsStorageFile(int fd) {
@@ -34,10 +35,12 @@ bool IsStorageFile(int fd) {
 }
 
 ssize_t InterposedPread(int fd, void* buffer, size_t count, off_t offset) {
-  if (gFailingRead > 0 && IsStorageFile(fd) && ++gStoreReads == gFailingRead) {
+  if (gFailingRead > 0 && IsStorageFile(fd) && gStoreReads + 1 == gFailingRead) {
+    ++gStoreReads;
     errno = EIO;
     return -1;
   }
+  if (IsStorageFile(fd)) ++gStoreReads;
   return syscall(SYS_pread64, fd, buffer, count, offset);
 }
 
@@ -64,6 +67,15 @@ mode_t ModeArgument(int flags, va_list arguments) {
 
 // Exported, or the library would keep binding to the C library's own.
 #define INTERPOSED extern "C" __attribute__((visibility("default")))
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// The sanitizers bring allocators of their own; the plain build tests this.
+#define INTERPOSES_MALLOC 1
+extern "C" void* __libc_malloc(size_t size);
+INTERPOSED void* malloc(size_t size) {
+  if (gNoReadBuffer && size == 16 * 1024) return nullptr;
+  return __libc_malloc(size);
+}
+#endif
 INTERPOSED ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   return InterposedPread(fd, buffer, count, offset);
 }
@@ -146,6 +158,28 @@ TEST_F(PropertyIoFaultsTest, FileCreatedByAnotherProcessMeanwhileIsNeverEmptied)
   EXPECT_EQ("kept", Lookup("theirs"));
   EXPECT_EQ("added", Lookup("mine"));
   EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+}
+
+TEST_F(PropertyIoFaultsTest, ScanWithoutHeapMemoryReadsOneRecordAtATime) {
+#if !defined(INTERPOSES_MALLOC)
+  GTEST_SKIP() << "the sanitizer's allocator cannot be interposed";
+#else
+  const std::string store = ManyRecords(300);
+  WriteStoreFile(store);
+  gNoReadBuffer = true;
+  gStoreReads = 0;
+  const std::string found = Lookup(KeyOf(299));
+  const int lookup_reads = gStoreReads;
+  const int set_result = property_set("new.key", "appended");
+  gNoReadBuffer = false;
+  EXPECT_EQ("value 299", found);
+  EXPECT_EQ(300, lookup_reads);  // one read per record, none past the hit
+  EXPECT_EQ(0, set_result);
+  const std::string after = ReadStoreFile();
+  EXPECT_EQ(store.size() + PROPERTY_RECORD_SIZE, after.size());
+  EXPECT_TRUE(after.compare(0, store.size(), store) == 0) << "earlier records changed";
+  EXPECT_EQ("appended", Lookup("new.key"));
+#endif
 }
 
 }  // namespace
