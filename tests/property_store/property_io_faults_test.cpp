@@ -4,6 +4,7 @@
 // through a scan, a directory where fs.protected_regular refuses O_CREAT of
 // another user's file, a file created by another process between an
 // update's open attempts, and no heap memory for a scan's read buffer.
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -56,7 +57,11 @@ int InterposedOpen(const char* path, int flags, mode_t mode) {
       return -1;
     }
   }
-  return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+  // On to the next definition rather than the system call, so that any
+  // layer beneath this one (a sanitizer's, say) still sees the call.
+  using OpenFunction = int (*)(const char*, int, ...);
+  static const auto next_open = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open"));
+  return next_open(path, flags, mode);
 }
 
 mode_t ModeArgument(int flags, va_list arguments) {
