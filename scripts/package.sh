@@ -5,13 +5,16 @@
 # untouched. The .deb files, the .changes and the .buildinfo land in OUT_DIR;
 # the copy and its build stay in OUT_DIR/src.
 #
-#   scripts/package.sh [OUT_DIR]     default: $BUILD_ROOT/packages or out/packages
+#   scripts/package.sh [OUT_DIR [DPKG_BUILDPACKAGE_OPTION...]]
+#       OUT_DIR default: $BUILD_ROOT/packages or out/packages; further
+#       options go to dpkg-buildpackage (e.g. --host-arch=arm64 -Pnocheck)
 #
 # DEB_BUILD_OPTIONS passes through (nocheck skips the tests); JOBS sets the
 # build's parallelism (default: the number of processors).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-${BUILD_ROOT:-$root/out}/packages}
+(($# == 0)) || shift
 jobs=${JOBS:-$(nproc)}
 
 source_name=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Source)
@@ -35,7 +38,7 @@ if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   # Files deleted in the work tree but still in the index are left out.
   git -C "$root" ls-files -z --cached --others --exclude-standard |
     (cd "$root" && while IFS= read -r -d '' file; do
-       [[ -e $file || -L $file ]] && printf '%s\0' "$file"
+       if [[ -e $file || -L $file ]]; then printf '%s\0' "$file"; fi
      done) |
     (cd "$root" && xargs -0 cp --parents -a -t "$src" --)
 else
@@ -43,7 +46,7 @@ else
 fi
 
 echo "--- dpkg-buildpackage (binary packages, unsigned)"
-(cd "$src" && dpkg-buildpackage --build=binary --no-sign -j"$jobs")
+(cd "$src" && dpkg-buildpackage --build=binary --no-sign -j"$jobs" "$@")
 mv "$out"/src/*.deb "$out"/src/*.changes "$out"/src/*.buildinfo "$out"/
 
 # The .changes names its files relative to itself; they sit beside it now.
