@@ -59,6 +59,20 @@ function(isputils_shared_library target)
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(NOT ISPUTILS_INSTALL_RUNPATH)
+    # A distribution package installs into the loader's own directories, so
+    # the installed copy drops its "$ORIGIN" while the build tree keeps it
+    # for the tests. Removing the entry, unlike rewriting it, needs no room
+    # reserved at link time (which the loader would read as the current
+    # directory).
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+      set(libdir "${CMAKE_INSTALL_LIBDIR}")
+    else()
+      set(libdir "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}")
+    endif()
+    install(CODE "file(RPATH_REMOVE FILE
+        \"\$ENV{DESTDIR}${libdir}/$<TARGET_FILE_NAME:${target}>\")")
+  endif()
 endfunction()
 
 # Installs the CMake package configuration for every exported target.

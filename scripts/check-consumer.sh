@@ -1,29 +1,48 @@
 #!/usr/bin/env bash
-# Installs a built tree into a temporary prefix and checks it as a user of
-# the package would: the libraries with their SONAME links, the headers, the
-# CMake package and the pkg-config files are all there; tests/consumer builds
-# once through find_package(IspUtils CONFIG) and once through pkg-config; both
-# binaries and the installed camprop run in a private /run. No ELF file of the
-# build tree or the install tree may search an empty or relative directory.
+# Checks an installed tree as a user of the package would: the libraries
+# with their SONAME links, the headers, the CMake package and the
+# pkg-config files are all there; tests/consumer builds once through
+# find_package(IspUtils CONFIG) and once through pkg-config; both binaries
+# and the installed camprop run in a private /run, loading the project's
+# libraries from the tree under test and nowhere else. No ELF file of the
+# tree (nor of the build tree) may search an empty or relative directory.
 #
-#   scripts/check-consumer.sh BUILD_DIR
+#   scripts/check-consumer.sh BUILD_DIR       install BUILD_DIR into a temporary
+#                                             prefix and check that
+#   scripts/check-consumer.sh --prefix DIR    check a tree that is already laid
+#                                             out, e.g. the usr/ of unpacked
+#                                             packages
+#
+# An installed prefix finds its libraries through their RUNPATH ($ORIGIN).
+# Packaged libraries carry none (they belong in the loader's default
+# directories), so with --prefix the programs run with LD_LIBRARY_PATH set
+# to the tree's library directory.
 set -euo pipefail
-if [[ $# -ne 1 ]]; then
-  echo "usage: $0 BUILD_DIR" >&2
+usage() {
+  echo "usage: $0 BUILD_DIR | --prefix DIR" >&2
   exit 2
-fi
+}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
+build=""
+case $# in
+  1) [[ $1 != -* ]] || usage
+     build=$(cd "$1" && pwd)
+     prefix=$work/prefix ;;
+  2) [[ $1 == --prefix ]] || usage
+     prefix=$(cd "$2" && pwd) ;;
+  *) usage ;;
+esac
 
 step() { printf -- '--- %s\n' "$*"; }
 fail() { echo "check-consumer: $*" >&2; exit 1; }
 
-step "install into a temporary prefix"
-cmake --build "$build" >/dev/null
-cmake --install "$build" --prefix "$prefix" >/dev/null
+if [[ -n $build ]]; then
+  step "install into a temporary prefix"
+  cmake --build "$build" >/dev/null
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+fi
 
 libdir=$(dirname "$(find "$prefix" -name libpropstore.so -print -quit)")
 [[ -d $libdir ]] || fail "libpropstore.so was not installed"
@@ -45,8 +64,8 @@ for pc in propstore platlog ispbuffers; do
 done
 [[ -x $prefix/bin/camprop ]] || fail "camprop was not installed"
 
-step "library search paths of the build tree and the install tree"
-"$root/scripts/check-runpath.sh" "$build" "$prefix" ||
+step "library search paths of the tree${build:+ and the build tree}"
+"$root/scripts/check-runpath.sh" ${build:+"$build"} "$prefix" ||
   fail "search paths with empty or relative entries (listed above)"
 
 # Nothing may reach back into the source or build tree.
@@ -71,10 +90,16 @@ ${CXX:-c++} -std=c++17 -Wall -Wextra -Werror -fno-exceptions "${cflags[@]}" \
   "${libs[@]}" -Wl,-rpath,"$pc_libdir"
 
 step "run both consumers and the installed camprop in a private /run"
+[[ -n $build ]] || export LD_LIBRARY_PATH=$libdir
 for binary in "$work/cmake/isputils_consumer" "$work/pkgconfig-consumer"; do
-  if ldd "$binary" | grep -F -e "$root" -e "$build" >/dev/null; then
-    fail "$binary loads libraries from the source or build tree"
-  fi
+  # Each of the project's libraries (and stand-ins) resolves into the tree.
+  while read -r name _ path _; do
+    case $name in
+      libpropstore.so.* | libplatlog.so.* | libispbuffers.so.* | libbase-core.so.* | \
+      libqvxcam_ulog.so.* | libqvxcam.debugwrapper.so.*)
+        [[ $path == "$libdir"/* ]] || fail "$binary loads $name from '$path', not from $libdir" ;;
+    esac
+  done < <(ldd "$binary")
   "$root/scripts/private-run.sh" "$binary"
 done
 "$root/scripts/private-run.sh" sh -c '

@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build g++ pkg-config util-linux
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev abigail-tools binutils
+  # the package stage: building, checking and applying the Debian packages
+  dpkg-dev debhelper lintian systemd
 )
 
 missing=()

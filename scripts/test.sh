@@ -6,13 +6,13 @@
 # its own /run; the machine's /run/camera is never touched.
 #
 #   scripts/test.sh            everything
-#   scripts/test.sh STAGE...   only the named stages (unit asan tsan fuzz abi consumer)
+#   scripts/test.sh STAGE...   only the named stages (unit asan tsan fuzz abi consumer package)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${BUILD_ROOT:-$root/out}
 jobs=${JOBS:-$(nproc)}
 stages=("$@")
-((${#stages[@]})) || stages=(unit asan tsan fuzz abi consumer)
+((${#stages[@]})) || stages=(unit asan tsan fuzz abi consumer package)
 
 bash "$root/scripts/install-deps.sh"
 
@@ -64,6 +64,11 @@ for stage in "${stages[@]}"; do
       banner "consumer build against the installed package"
       configure_and_build "$out/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
       bash "$root/scripts/check-consumer.sh" "$out/release"
+      ;;
+    package)
+      banner "Debian packages: build, contents, lintian, consumer against the unpacked packages"
+      JOBS=$jobs bash "$root/scripts/package.sh" "$out/packages"
+      bash "$root/scripts/check-packages.sh" "$out/packages"
       ;;
     *)
       echo "unknown stage: $stage" >&2
