@@ -1,17 +1,23 @@
 // The camprop tool, run as a child process inside the test's private /run:
 // its output and exit status for each command, its refusals of bad input,
 // its reports on damaged and unreadable files, and the locks it takes.
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,29 +39,78 @@ struct ToolResult {
   std::string err;
 };
 
+// How one run of the tool is set up; by default both streams are piped back.
+struct ToolOptions {
+  uid_t uid = static_cast<uid_t>(-1);  // run as this user when not -1
+  const char* output = nullptr;        // standard output to this file; "" closes it
+  bool terminal = false;               // standard output on a pseudo-terminal
+  bool merged = false;                 // standard error into standard output's pipe
+  int failing_read = 0;                // this read of the storage file fails (EIO)
+};
+
+// Replaces the child with camprop: the one place that says how the tool is
+// started.
+[[noreturn]] void ExecTool(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv{const_cast<char*>(CAMPROP_PATH)};
+  for (const std::string& argument : arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  execv(CAMPROP_PATH, argv.data());
+  _exit(127);
+}
+
+// Opens a pseudo-terminal in raw mode, so bytes pass as written. Returns
+// false when the machine has none to give.
+bool OpenTerminal(int* controller, int* terminal) {
+  *controller = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (*controller < 0 || grantpt(*controller) != 0 || unlockpt(*controller) != 0) return false;
+  *terminal = open(ptsname(*controller), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios mode;
+  if (*terminal < 0 || tcgetattr(*terminal, &mode) != 0) return false;
+  cfmakeraw(&mode);
+  return tcsetattr(*terminal, TCSANOW, &mode) == 0;
+}
+
 // A running camprop child with its standard output and error piped back.
 class ToolProcess {
  public:
-  // Starts camprop with `arguments`; as user `uid` when it is not -1.
-  explicit ToolProcess(const std::vector<std::string>& arguments, uid_t uid = -1) {
+  // Starts camprop with `arguments`, set up as `options` says.
+  explicit ToolProcess(const std::vector<std::string>& arguments,
+                       const ToolOptions& options = {}) {
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) abort();
+    if (options.terminal) {
+      close(out_pipe[0]);
+      close(out_pipe[1]);
+      if (!OpenTerminal(&out_pipe[0], &out_pipe[1])) abort();
+    }
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out_pipe[1], STDOUT_FILENO);
-      dup2(err_pipe[1], STDERR_FILENO);
-      if (uid != static_cast<uid_t>(-1) &&
-          (setgroups_none() != 0 || setresgid(uid, uid, uid) != 0 ||
-           setresuid(uid, uid, uid) != 0)) {
+      dup2(options.merged ? out_pipe[1] : err_pipe[1], STDERR_FILENO);
+      if (options.output != nullptr && options.output[0] == '\0') {
+        close(STDOUT_FILENO);
+      } else if (options.output != nullptr) {
+        const int fd = open(options.output, O_WRONLY | O_CLOEXEC);
+        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
+      }
+      if (options.failing_read != 0) {
+        setenv("LD_PRELOAD", FAILING_READ_PRELOAD, 1);
+        setenv("CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read).c_str(), 1);
+        // The preloaded library comes ahead of a sanitizer's runtime.
+        const char* asan = getenv("ASAN_OPTIONS");
+        setenv("ASAN_OPTIONS",
+               ((asan != nullptr ? std::string(asan) + ":" : "") + "verify_asan_link_order=0")
+                   .c_str(),
+               1);
+      }
+      if (options.uid != static_cast<uid_t>(-1) &&
+          (setgroups_none() != 0 || setresgid(options.uid, options.uid, options.uid) != 0 ||
+           setresuid(options.uid, options.uid, options.uid) != 0)) {
         _exit(kCannotDropPrivileges);
       }
-      std::vector<char*> argv{const_cast<char*>(CAMPROP_PATH)};
-      for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-      }
-      argv.push_back(nullptr);
-      execv(CAMPROP_PATH, argv.data());
-      _exit(127);
+      ExecTool(arguments);
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
@@ -79,15 +134,51 @@ class ToolProcess {
     return waitpid(pid_, &raw_status_, WNOHANG) == 0;
   }
 
+  // Waits, without reading them, until output bytes are in the pipe; false
+  // when none come within ten seconds.
+  bool WaitForUnreadOutput() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int pending = 0;
+    while (ioctl(out_fd_, FIONREAD, &pending) == 0 && pending == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return pending > 0;
+  }
+
+  // Reads both streams until standard output (or error) holds `text`;
+  // false when the child closes them or ten seconds pass first.
+  bool WaitForOutput(const std::string& text) { return ReadUntil(&out_, text); }
+  bool WaitForError(const std::string& text) { return ReadUntil(&err_, text); }
+
   // Collects both streams and the exit status; kills a child that has not
   // finished within ten seconds (a lock that is never granted).
   ToolResult Finish() {
+    const bool closed = ReadUntil(nullptr, "");
+    if (!closed) kill(pid_, SIGKILL);
+    if (raw_status_ == -1) waitpid(pid_, &raw_status_, 0);
+    pid_ = -1;
     ToolResult result;
+    result.status = WIFEXITED(raw_status_) ? WEXITSTATUS(raw_status_)
+                                           : 128 + WTERMSIG(raw_status_);
+    result.out = out_;
+    result.err = err_;
+    return result;
+  }
+
+ private:
+  static int setgroups_none() { return setgroups(0, nullptr); }
+
+  // Reads both streams until *sink holds `text` (true), or until both are
+  // closed (true when `sink` is null) or ten seconds have passed.
+  bool ReadUntil(const std::string* sink, const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open_streams = 2;
-    while (open_streams > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::string* sinks[2] = {&out_, &err_};
+    for (;;) {
+      if (sink != nullptr && sink->find(text) != std::string::npos) return true;
+      if (fds[0].fd < 0 && fds[1].fd < 0) return sink == nullptr;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
       if (poll(fds, 2, 100) <= 0) continue;
       for (int i = 0; i < 2; ++i) {
         if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -96,31 +187,50 @@ class ToolProcess {
         if (got > 0) {
           sinks[i]->append(chunk, static_cast<size_t>(got));
         } else {
-          fds[i].fd = -1;
-          --open_streams;
+          fds[i].fd = -1;  // end of file, or a terminal hung up (EIO)
         }
       }
     }
-    if (open_streams > 0) kill(pid_, SIGKILL);
-    if (raw_status_ == -1) waitpid(pid_, &raw_status_, 0);
-    pid_ = -1;
-    result.status = WIFEXITED(raw_status_) ? WEXITSTATUS(raw_status_)
-                                           : 128 + WTERMSIG(raw_status_);
-    return result;
   }
-
- private:
-  static int setgroups_none() { return setgroups(0, nullptr); }
 
   pid_t pid_ = -1;
   int out_fd_ = -1;
   int err_fd_ = -1;
   int raw_status_ = -1;
+  std::string out_;
+  std::string err_;
 };
 
-ToolResult RunTool(const std::vector<std::string>& arguments, uid_t uid = -1) {
-  ToolProcess process(arguments, uid);
+ToolResult RunTool(const std::vector<std::string>& arguments, const ToolOptions& options = {}) {
+  ToolProcess process(arguments, options);
   return process.Finish();
+}
+
+ToolResult RunTool(const std::vector<std::string>& arguments, uid_t uid) {
+  ToolOptions options;
+  options.uid = uid;
+  return RunTool(arguments, options);
+}
+
+// The lines of a watch with their leading "YYYY-MM-DDTHH:MM:SS.mmm " taken
+// off; a line without one is left whole, so that it shows in a failure.
+std::string WithoutTimes(const std::string& lines) {
+  const std::string shape = "dddd-dd-ddTdd:dd:dd.ddd ";
+  std::string result;
+  size_t start = 0;
+  while (start < lines.size()) {
+    size_t end = lines.find('\n', start);
+    end = end == std::string::npos ? lines.size() : end + 1;
+    std::string line = lines.substr(start, end - start);
+    bool timed = line.size() > shape.size();
+    for (size_t i = 0; timed && i < shape.size(); ++i) {
+      timed = shape[i] == 'd' ? isdigit(static_cast<unsigned char>(line[i])) != 0
+                              : line[i] == shape[i];
+    }
+    result += timed ? line.substr(shape.size()) : line;
+    start = end;
+  }
+  return result;
 }
 
 // Holds a whole-file lock on the storage file, as a camera process would.
@@ -148,22 +258,54 @@ class CampropTest : public testing::Test {
   void TearDown() override { ResetStore(); }
 };
 
+std::string Joined(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (const std::string& argument : arguments) text += "[" + argument + "]";
+  return text;
+}
+
 TEST_F(CampropTest, HelpSucceedsAndBadCommandLinesAreUsageErrors) {
-  const ToolResult help = RunTool({"--help"});
-  EXPECT_EQ(0, help.status);
-  EXPECT_NE(std::string::npos, help.out.find("usage: camprop get KEY [DEFAULT]"));
-  EXPECT_EQ("", help.err);
+  // -h and --help are options of every command, never a key or a value.
+  const std::vector<std::vector<std::string>> help = {
+      {"--help"}, {"-h"}, {"get", "--help"}, {"set", "--help", "me"}, {"set", "-h", "k", "v"},
+      {"list", "--help"}, {"check", "-h"}, {"watch", "--count", "1", "--help"}};
+  for (const auto& arguments : help) {
+    const ToolResult result = RunTool(arguments);
+    EXPECT_EQ(0, result.status) << Joined(arguments);
+    EXPECT_NE(std::string::npos, result.out.find("usage: camprop get [--] KEY [DEFAULT]"));
+    EXPECT_NE(std::string::npos, result.out.find("camprop watch [--count N]"));
+    EXPECT_EQ("", result.err) << Joined(arguments);
+  }
 
   const std::vector<std::vector<std::string>> bad = {
-      {}, {"frob"}, {"get"}, {"get", "a", "b", "c"}, {"set", "k"}, {"list", "x"}, {"check", "x"}};
+      {}, {"frob"}, {"-x"}, {"get"}, {"get", "a", "b", "c"}, {"get", "-x", "k"},
+      {"set", "k"}, {"set", "--value=v", "k"}, {"list", "x"}, {"list", "--all"},
+      {"check", "x"}, {"watch", "a", "b"}, {"watch", "--count", "0"}, {"watch", "--count"},
+      {"watch", "--timeout", "-1"}, {"watch", "--timeout=soon"}, {"watch", "--since", "1"}};
   for (const auto& arguments : bad) {
     const ToolResult result = RunTool(arguments);
-    EXPECT_EQ(2, result.status) << arguments.size() << " arguments";
+    EXPECT_EQ(2, result.status) << Joined(arguments);
     EXPECT_EQ("", result.out);
-    EXPECT_NE(std::string::npos, result.err.find("usage: camprop"));
+    EXPECT_NE(std::string::npos, result.err.find("usage: camprop")) << Joined(arguments);
   }
   EXPECT_NE(std::string::npos, RunTool({"frob"}).err.find("unknown command 'frob'"));
+  EXPECT_NE(std::string::npos, RunTool({"get", "-x", "k"}).err.find("unknown option '-x'"));
   EXPECT_FALSE(StoreFileExists());
+}
+
+TEST_F(CampropTest, DoubleDashEndsTheOptionsAndOperandsMayBeginWithADash) {
+  ASSERT_EQ(0, RunTool({"set", "--", "-k", "--help"}).status);
+  ASSERT_EQ(0, RunTool({"set", "level", "-1"}).status);  // options end at the first operand
+  EXPECT_EQ("--help", Lookup("-k"));
+  EXPECT_EQ("-1", Lookup("level"));
+  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  EXPECT_EQ("--help\n", RunTool({"get", "--", "-k", "-"}).out);
+  EXPECT_EQ("-1\n", RunTool({"get", "level", "--help"}).out);
+  const ToolResult unset = RunTool({"get", "--", "KEY"});
+  EXPECT_EQ(1, unset.status);
+  EXPECT_EQ("", unset.out);
+  EXPECT_EQ("camprop: KEY is not set\n", unset.err);
+  EXPECT_EQ("-\n", RunTool({"get", "--", "--", "-"}).out);
 }
 
 TEST_F(CampropTest, SetWritesTheStoreLayoutAndGetReadsWhatTheLibraryStored) {
@@ -237,14 +379,14 @@ TEST_F(CampropTest, ListShowsEveryRecordInFileOrderWithDuplicatesMarked) {
   // Each update through a cut key appends another record of the same key.
   ASSERT_EQ(0, property_set(long_key.c_str(), "first"));
   ASSERT_EQ(0, property_set(long_key.c_str(), "second"));
-  ASSERT_EQ(0, property_set("ctl", "tab\there\\"));
+  ASSERT_EQ(0, property_set("ctl", "tab\there, space\\"));
   const ToolResult result = RunTool({"list"});
   EXPECT_EQ(0, result.status);
   const std::string cut(63, 'L');
   EXPECT_EQ("#0 [a]: [1]\n"
             "#1 [" + cut + "]: [first]\n"
             "#2 [" + cut + "]: [second]  (duplicate of #1: never read or updated)\n"
-            "#3 [ctl]: [tab\\x09here\\\\]\n",
+            "#3 [ctl]: [tab\\x09here, space\\\\]\n",
             result.out);
   EXPECT_EQ("", result.err);
 }
@@ -271,7 +413,8 @@ TEST_F(CampropTest, ListOfMissingFileSaysSoAndListOfDamagedFileMarksIt) {
 TEST_F(CampropTest, CheckPassesASoundStoreAndAMissingOne) {
   ToolResult result = RunTool({"check"});
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ("/run/camera/property_storage: does not exist; the store is empty\n", result.out);
+  EXPECT_EQ("/run/camera/property_storage does not exist: no property has been stored\n",
+            result.out);
 
   ASSERT_EQ(0, property_set("a", "1"));
   ASSERT_EQ(0, property_set("b", ""));
@@ -326,18 +469,56 @@ TEST_F(CampropTest, UnreadableOrForeignFileIsReportedNotTakenAsEmpty) {
   EXPECT_NE(std::string::npos, result.err.find("symbolic link"));
 }
 
-TEST_F(CampropTest, SetReportsAStoreThatCannotBeWritten) {
-  ASSERT_EQ(0, rmdir("/run/camera"));
-  ToolResult result = RunTool({"set", "k", "v"});
-  EXPECT_EQ(1, result.status);
-  EXPECT_EQ("camprop: cannot store k in /run/camera/property_storage: the directory "
-            "/run/camera does not exist\n",
-            result.err);
-
-  ASSERT_TRUE(MountStoreFilesystem(1 << 20, /*read_only=*/true));
-  result = RunTool({"set", "k", "v"});
-  EXPECT_EQ(1, result.status);
-  EXPECT_NE(std::string::npos, result.err.find("Read-only file system"));
+TEST_F(CampropTest, OneConditionGetsOneMessageInEveryCommand) {
+  // Each command's result when /run/camera is missing, is read-only, or
+  // holds a directory where the file belongs: its status, its standard
+  // output and its complaint (without "camprop: ").
+  struct Case {
+    const char* command;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  struct Condition {
+    const char* name;
+    std::function<void()> make;
+    std::vector<Case> cases;
+  };
+  const std::string store = kStoragePath;
+  const std::string no_dir = "the directory /run/camera does not exist";
+  const std::string read_only = "/run/camera is on a read-only file system";
+  const std::string not_regular = "cannot read " + store + ": is not a regular file";
+  const std::vector<Condition> conditions = {
+      {"no /run/camera", [] { ASSERT_EQ(0, rmdir("/run/camera")); },
+       {{"get", 1, "", "k is not set: " + no_dir},
+        {"set", 1, "", "cannot store k in " + store + ": " + no_dir},
+        {"list", 0, "", no_dir + ": no property can be stored"},
+        {"check", 1, no_dir + ": no property can be stored", ""}}},
+      {"read-only /run/camera", [] { ASSERT_TRUE(MountStoreFilesystem(1 << 20, true)); },
+       {{"get", 1, "", "k is not set: " + read_only},
+        {"set", 1, "", "cannot store k in " + store + ": " + read_only},
+        {"list", 0, "", read_only + ": no property can be stored"},
+        {"check", 1, read_only + ": no property can be stored", ""}}},
+      {"directory at the path", [] { ASSERT_EQ(0, mkdir(kStoragePath, 0755)); },
+       {{"get", 1, "", not_regular},
+        {"set", 1, "", "cannot store k in " + store + ": is not a regular file"},
+        {"list", 1, "", not_regular},
+        {"check", 1, "", not_regular}}},
+  };
+  for (const Condition& condition : conditions) {
+    ResetStore();
+    condition.make();
+    for (const Case& expected : condition.cases) {
+      SCOPED_TRACE(std::string(condition.name) + ": " + expected.command);
+      std::vector<std::string> arguments{expected.command};
+      if (arguments[0] == "get") arguments.push_back("k");
+      if (arguments[0] == "set") arguments.insert(arguments.end(), {"k", "v"});
+      const ToolResult result = RunTool(arguments);
+      EXPECT_EQ(expected.status, result.status);
+      EXPECT_EQ(expected.out.empty() ? "" : expected.out + "\n", result.out);
+      EXPECT_EQ(expected.err.empty() ? "" : "camprop: " + expected.err + "\n", result.err);
+    }
+  }
 }
 
 TEST_F(CampropTest, ReadersWaitForAWriterAndRunBesideOtherReaders) {
@@ -373,6 +554,163 @@ TEST_F(CampropTest, SetWaitsForEveryReaderToLetGo) {
   }
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("new\n", RunTool({"get", "k"}).out);
+}
+
+TEST_F(CampropTest, OutputThatIsLostAndReadErrorsFailTheCommand) {
+  ASSERT_EQ(0, property_set("k", "v"));
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* output;  // "" closes standard output
+    const char* error;
+  };
+  const std::vector<Case> lost = {
+      {{"get", "k"}, "/dev/full", "No space left on device"},
+      {{"list"}, "/dev/full", "No space left on device"},
+      {{"check"}, "/dev/full", "No space left on device"},
+      {{"--help"}, "/dev/full", "No space left on device"},
+      {{"get", "k"}, "", "Bad file descriptor"},
+      {{"list"}, "", "Bad file descriptor"},
+  };
+  for (const Case& expected : lost) {
+    ToolOptions options;
+    options.output = expected.output;
+    const ToolResult result = RunTool(expected.arguments, options);
+    EXPECT_EQ(1, result.status) << Joined(expected.arguments) << " > " << expected.output;
+    EXPECT_EQ("camprop: cannot write to standard output: " + std::string(expected.error) + "\n",
+              result.err);
+  }
+  // A command that prints nothing loses nothing, and the file it opens never
+  // takes the closed descriptor's place.
+  ToolOptions closed;
+  closed.output = "";
+  EXPECT_EQ(0, RunTool({"set", "k", "w"}, closed).status);
+  EXPECT_EQ(RecordBytes("k", "w"), ReadStoreFile());
+
+  // The second read of a scan fails: the first held 105 whole records, which
+  // come before the complaint on a merged stream.
+  std::string bytes, listed;
+  for (int i = 0; i < 300; ++i) {
+    const std::string n = std::to_string(i);
+    bytes += RecordBytes("key." + n, "v" + n);
+    if (i < 105) listed += "#" + n + " [key." + n + "]: [v" + n + "]\n";
+  }
+  WriteStoreFile(bytes);
+  ToolOptions failing;
+  failing.failing_read = 2;
+  failing.merged = true;
+  const std::string complaint =
+      "camprop: reading /run/camera/property_storage failed after 105 records: "
+      "Input/output error\n";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> reads = {
+      {{"list"}, listed + complaint},
+      {{"check"}, complaint},
+      {{"get", "key.200", "default"}, complaint},
+  };
+  for (const auto& [arguments, out] : reads) {
+    const ToolResult result = RunTool(arguments, failing);
+    EXPECT_EQ(1, result.status) << Joined(arguments);
+    EXPECT_EQ(out, result.out) << Joined(arguments);
+  }
+  // A key found before the failing read is found, as the store's lookup finds it.
+  EXPECT_EQ("v20\n", RunTool({"get", "key.20"}, failing).out);
+}
+
+TEST_F(CampropTest, ListAndCheckLetGoOfTheLockBeforeTheyPrint) {
+  // Either report of this file fills a pipe many times over.
+  std::string bytes = RecordBytes("k", "old");
+  for (int i = 0; i < 5000; ++i) bytes += RecordBytes("k", "dead");
+  WriteStoreFile(bytes);
+  ToolProcess list({"list"});
+  ToolProcess check({"check"});
+  // Both have begun to print into pipes that nobody reads: they stay blocked
+  // until Finish() reads them.
+  ASSERT_TRUE(list.WaitForUnreadOutput());
+  ASSERT_TRUE(check.WaitForUnreadOutput());
+  const ToolResult set = RunTool({"set", "k", "new"});
+  EXPECT_EQ(0, set.status) << "a reader blocked on its output kept the lock";
+  EXPECT_EQ("new\n", RunTool({"get", "k"}).out);
+  // Each printed the file as it was when it copied it.
+  const ToolResult listed = list.Finish();
+  EXPECT_EQ(0, listed.status);
+  EXPECT_EQ(0u, listed.out.find("#0 [k]: [old]\n"
+                                "#1 [k]: [dead]  (duplicate of #0: never read or updated)\n"));
+  EXPECT_EQ(5001, std::count(listed.out.begin(), listed.out.end(), '\n'));
+  const ToolResult checked = check.Finish();
+  EXPECT_EQ(1, checked.status);
+  EXPECT_NE(std::string::npos, checked.out.find(": 780156 bytes, 5001 records: damaged"));
+}
+
+TEST_F(CampropTest, GetEscapesControlBytesOnlyForATerminal) {
+  int controller, terminal;
+  if (!OpenTerminal(&controller, &terminal)) GTEST_SKIP() << "no pseudo-terminal here";
+  close(controller);
+  close(terminal);
+  const std::string hostile = "\033]0;owned\007\033[2J";
+  ASSERT_EQ(0, property_set("title", hostile.c_str()));
+  // Scripts get the bytes as stored.
+  EXPECT_EQ(hostile + "\n", RunTool({"get", "title"}).out);
+  ToolOptions options;
+  options.terminal = true;
+  ToolResult shown = RunTool({"get", "title"}, options);
+  EXPECT_EQ(0, shown.status);
+  EXPECT_EQ("\\x1b]0;owned\\x07\\x1b[2J\n", shown.out);
+  EXPECT_EQ("tab\\x09 space\n", RunTool({"get", "unset", "tab\t space"}, options).out);
+}
+
+// Lays `bytes` down at `path` in one piece.
+void WriteFile(const char* path, const std::string& bytes) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  ASSERT_LE(0, fd);
+  ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
+  close(fd);
+}
+
+TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
+  // There is no file yet; the watch waits for one.
+  ToolProcess watch({"watch", "--count", "6", "--timeout", "60", "cam."});
+  ASSERT_TRUE(watch.WaitForError("interrupt to stop"));
+  ASSERT_EQ(0, RunTool({"set", "cam.a", "1"}).status);
+  ASSERT_TRUE(watch.WaitForOutput("[cam.a]: (new) -> [1]\n"));
+  // A value rewritten unchanged and a key outside the prefix print nothing.
+  ASSERT_EQ(0, property_set("cam.a", "1"));
+  ASSERT_EQ(0, property_set("other", "x"));
+  ASSERT_EQ(0, property_set("cam.a", "2"));
+  ASSERT_TRUE(watch.WaitForOutput("[cam.a]: [1] -> [2]\n"));
+  // Replaced by a damaged file: a key without its NUL, a partial tail.
+  WriteFile("/run/camera/replacement",
+            RecordBytes("cam.a", "2") + RecordBytes("cam." + std::string(60, 'x'), "lost") +
+                RecordBytes("cam.b", "\033[2J") + "cut");
+  ASSERT_EQ(0, rename("/run/camera/replacement", kStoragePath));
+  ASSERT_TRUE(watch.WaitForOutput("[cam.b]: (new) -> [\\x1b[2J]\n"));
+  ASSERT_EQ(0, property_set("cam.b", "b"));
+  ASSERT_TRUE(watch.WaitForOutput("[cam.b]: [\\x1b[2J] -> [b]\n"));
+  ASSERT_EQ(0, unlink(kStoragePath));
+  const ToolResult result = watch.Finish();
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("[cam.a]: (new) -> [1]\n"
+            "[cam.a]: [1] -> [2]\n"
+            "[cam.b]: (new) -> [\\x1b[2J]\n"
+            "[cam.b]: [\\x1b[2J] -> [b]\n"
+            "[cam.a]: [2] -> (removed)\n"
+            "[cam.b]: [b] -> (removed)\n",
+            WithoutTimes(result.out));
+}
+
+TEST_F(CampropTest, WatchWaitsForItsDirectoryAndEndsAtItsTimeout) {
+  ASSERT_EQ(0, rmdir("/run/camera"));
+  ToolProcess watch({"watch", "--count", "1", "--timeout", "60"});
+  ASSERT_TRUE(watch.WaitForError("camprop: the directory /run/camera does not exist: no "
+                                 "property can be stored; waiting for it\n"));
+  ASSERT_TRUE(watch.WaitForError("interrupt to stop"));
+  ASSERT_EQ(0, mkdir("/run/camera", 0777));
+  ASSERT_EQ(0, property_set("k", "v"));
+  const ToolResult result = watch.Finish();
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("[k]: (new) -> [v]\n", WithoutTimes(result.out));
+
+  const ToolResult quiet = RunTool({"watch", "--timeout", "0.2"});
+  EXPECT_EQ(0, quiet.status);
+  EXPECT_EQ("", quiet.out);
 }
 
 }  // namespace

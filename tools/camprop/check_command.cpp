@@ -1,71 +1,78 @@
 // camprop check: validates the storage file. The store tolerates every
 // defect reported here, but each one means data that no lookup returns as it
 // was written: a cut-off record, a field whose NUL was overwritten, or a key
-// stored twice (the later records are never read or updated).
+// stored twice (the later records are never read or updated). The file is
+// checked from a snapshot, so its report never holds the lock.
 #include <stdio.h>
 
 #include "tools/camprop/commands.h"
 #include "tools/camprop/duplicate_keys.h"
+#include "tools/camprop/missing_store.h"
 #include "tools/camprop/record_fields.h"
+#include "tools/camprop/snapshot.h"
+#include "tools/camprop/standard_output.h"
 
 namespace camprop {
 namespace {
 
-class Checker : public RecordVisitor {
- public:
-  bool Visit(uint64_t index, const propstore::Record& record) override {
-    const unsigned long long number = index;
-    if (KeyLacksNul(record)) {
-      printf("record #%llu: key field has no NUL within its %d bytes\n", number,
-             PROPERTY_KEY_SIZE);
-      ++problems_;
-    }
-    if (ValueLacksNul(record)) {
-      printf("record #%llu: value field has no NUL within its %d bytes\n", number,
-             PROPERTY_VALUE_SIZE);
-      ++problems_;
-    }
-    const std::string key = KeyText(record);
-    uint64_t first = 0;
-    if (duplicates_.Repeats(key, index, &first)) {
-      printf("record #%llu: key [", number);
-      PrintEscaped(stdout, key);
-      printf("] repeats record #%llu; this record is never read or updated\n",
-             static_cast<unsigned long long>(first));
-      ++problems_;
-    }
-    return true;
+// Prints the defects of one record; returns how many it has.
+uint64_t CheckRecord(uint64_t index, const propstore::Record& record,
+                     DuplicateKeys* duplicates) {
+  const unsigned long long number = index;
+  uint64_t problems = 0;
+  if (KeyLacksNul(record)) {
+    printf("record #%llu: key field has no NUL within its %d bytes\n", number,
+           PROPERTY_KEY_SIZE);
+    ++problems;
   }
-
-  uint64_t problems() const { return problems_; }
-
- private:
-  DuplicateKeys duplicates_;
-  uint64_t problems_ = 0;
-};
+  if (ValueLacksNul(record)) {
+    printf("record #%llu: value field has no NUL within its %d bytes\n", number,
+           PROPERTY_VALUE_SIZE);
+    ++problems;
+  }
+  const std::string key = KeyText(record);
+  uint64_t first = 0;
+  if (duplicates->Repeats(key, index, &first)) {
+    printf("record #%llu: key [", number);
+    PrintEscaped(stdout, key);
+    printf("] repeats record #%llu; this record is never read or updated\n",
+           static_cast<unsigned long long>(first));
+    ++problems;
+  }
+  return problems;
+}
 
 }  // namespace
 
 int RunCheck() {
-  Checker checker;
-  const ScanResult result = ScanStore(&checker);
-  const char* path = propstore::kStoragePath;
-  if (result.status == ScanStatus::kNoFile) {
-    printf("%s: does not exist; the store is empty\n", path);
-    return kExitOk;
+  const Snapshot snapshot = TakeSnapshot();
+  const ScanResult& scan = snapshot.scan;
+  if (StoreIsMissing(scan)) {
+    const MissingStore why = DiagnoseMissingStore();
+    printf("%s: %s\n", DescribeMissingStore(why), DescribeMissingStoreContent(why));
+    return StoreCanBeCreated(why) ? kExitOk : kExitFailed;
   }
-  if (result.status != ScanStatus::kOk) return ReportScanFailure(result);
+  if (scan.status != ScanStatus::kOk && scan.status != ScanStatus::kReadFailed) {
+    return ReportScanFailure(scan);
+  }
+  DuplicateKeys duplicates;
+  uint64_t problems = 0;
+  for (size_t i = 0; i < snapshot.records.size(); ++i) {
+    problems += CheckRecord(i, snapshot.records[i], &duplicates);
+    if (OutputFailed()) return kExitFailed;
+  }
+  if (scan.status == ScanStatus::kReadFailed) return ReportScanFailure(scan);
 
-  uint64_t problems = checker.problems();
-  const unsigned long long whole_bytes = result.whole_records * PROPERTY_RECORD_SIZE;
-  if (result.tail_bytes != 0) {
+  const char* path = propstore::kStoragePath;
+  const unsigned long long whole_bytes = scan.whole_records * PROPERTY_RECORD_SIZE;
+  if (scan.tail_bytes != 0) {
     printf("partial record: %zu bytes at offset %llu (not a record; the next new key "
            "overwrites it)\n",
-           result.tail_bytes, whole_bytes);
+           scan.tail_bytes, whole_bytes);
     ++problems;
   }
-  printf("%s: %llu bytes, %llu records: ", path, whole_bytes + result.tail_bytes,
-         static_cast<unsigned long long>(result.whole_records));
+  printf("%s: %llu bytes, %llu records: ", path, whole_bytes + scan.tail_bytes,
+         static_cast<unsigned long long>(scan.whole_records));
   if (problems == 0) {
     printf("ok\n");
     return kExitOk;

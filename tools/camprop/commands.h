@@ -1,10 +1,16 @@
 // The sub-commands of camprop, the console tool for the property store.
 // Each prints its result on standard output and its complaints, prefixed
 // "camprop: ", on standard error, and returns the process exit status.
+// None prints while it holds the store's lock: what it needs is copied
+// first, so a slow reader of its output never stalls a camera process.
 //
 // Thread-safety: each command is a whole program run; call from main().
 #ifndef TOOLS_CAMPROP_COMMANDS_H_
 #define TOOLS_CAMPROP_COMMANDS_H_
+
+#include <stdint.h>
+
+#include <string>
 
 #include "tools/camprop/store_scan.h"
 
@@ -12,13 +18,15 @@ namespace camprop {
 
 // Exit statuses, as other command-line tools use them.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // not set, damaged, or unreadable
+inline constexpr int kExitFailed = 1;  // not set, damaged, unreadable, or output lost
 inline constexpr int kExitUsage = 2;   // bad command line or bad input
 
 // Prints the value of `key` and a newline, reading under the shared lock as
 // the store's readers do. When the key is not stored, prints `fallback` (cut
 // to 91 bytes, as property_get would) if one is given; otherwise says so and
-// fails. Refuses a key of 64 bytes or more. `fallback` may be NULL.
+// fails. Refuses a key of 64 bytes or more. `fallback` may be NULL. The text
+// goes out as stored, except to a terminal, where control bytes are
+// escaped as `list` escapes them.
 int RunGet(const char* key, const char* fallback);
 
 // Stores `value` under `key` through the store's own writer (exclusive
@@ -32,14 +40,30 @@ int RunSet(const char* key, const char* value);
 int RunList();
 
 // Validates the file: counts records and reports a partial tail, fields
-// without a NUL and duplicate keys. Fails when it finds any of them.
+// without a NUL and duplicate keys. Fails when it finds any of them, and
+// when /run/camera is missing or read-only (no property can be stored).
 int RunCheck();
 
-// The "camprop: " prefix and a message on standard error.
+// What ends a watch besides an interruption. Intentionally copyable.
+struct WatchOptions {
+  uint64_t count = 0;            // changes to print before ending; 0: no limit
+  double timeout_seconds = 0.0;  // seconds before ending; 0: no limit
+};
+
+// Prints one line per change of a property whose key starts with `prefix`
+// (every key when it is empty), as the changes happen, until ended by
+// `options` or by a signal. Holds the lock only while it copies a snapshot.
+int RunWatch(const std::string& prefix, const WatchOptions& options);
+
+// The "camprop: " prefix and a message on standard error, after whatever
+// went to standard output so far.
 void Complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Complains about a scan that could not read the file (any status but
-// kOk and kNoFile). Returns kExitFailed.
+// What went wrong with a scan that could not read the file (any status but
+// kOk, for a file that exists), in one line without the "camprop: " prefix.
+std::string DescribeScanFailure(const ScanResult& result);
+
+// Complains with DescribeScanFailure. Returns kExitFailed.
 int ReportScanFailure(const ScanResult& result);
 
 }  // namespace camprop

@@ -1,11 +1,14 @@
 // camprop get: one key's value, found as the store's lookup finds it (the
-// first record whose key matches, under the shared lock).
+// first record whose key matches, under the shared lock). The value is
+// copied and the file closed before anything is printed.
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "tools/camprop/commands.h"
+#include "tools/camprop/missing_store.h"
 #include "tools/camprop/record_fields.h"
 
 namespace camprop {
@@ -32,8 +35,15 @@ class FirstMatch : public RecordVisitor {
   std::string value_;
 };
 
-void PrintLine(const char* text, size_t length) {
-  fwrite(text, 1, length, stdout);
+// Scripts read the value byte for byte; a terminal would obey the escape
+// sequences a stored value may hold (a retitled window, a cleared screen),
+// so there control bytes are shown as \xNN instead.
+void PrintValue(const std::string& text) {
+  if (isatty(STDOUT_FILENO)) {
+    PrintEscaped(stdout, text);
+  } else {
+    fwrite(text.data(), 1, text.size(), stdout);
+  }
   fputc('\n', stdout);
 }
 
@@ -48,19 +58,18 @@ int RunGet(const char* key, const char* fallback) {
   }
   FirstMatch match(key, key_length);
   const ScanResult result = ScanStore(&match);
-  if (result.status != ScanStatus::kOk && result.status != ScanStatus::kNoFile) {
-    return ReportScanFailure(result);
-  }
+  const bool missing = StoreIsMissing(result);
+  if (result.status != ScanStatus::kOk && !missing) return ReportScanFailure(result);
   if (match.found()) {
-    PrintLine(match.value().data(), match.value().size());
+    PrintValue(match.value());
     return kExitOk;
   }
   if (fallback != nullptr) {
-    PrintLine(fallback, strnlen(fallback, PROPERTY_VALUE_SIZE - 1));
+    PrintValue(std::string(fallback, strnlen(fallback, PROPERTY_VALUE_SIZE - 1)));
     return kExitOk;
   }
-  if (result.status == ScanStatus::kNoFile) {
-    Complain("%s is not set: %s does not exist", key, propstore::kStoragePath);
+  if (missing) {
+    Complain("%s is not set: %s", key, DescribeMissingStore(DiagnoseMissingStore()));
   } else {
     Complain("%s is not set", key);
   }

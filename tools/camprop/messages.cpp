@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "tools/camprop/commands.h"
+#include "tools/camprop/missing_store.h"
 
 namespace camprop {
 
@@ -19,28 +20,37 @@ void Complain(const char* format, ...) {
   va_end(arguments);
 }
 
-int ReportScanFailure(const ScanResult& result) {
+std::string DescribeScanFailure(const ScanResult& result) {
   const char* path = propstore::kStoragePath;
+  char text[256];
+  if (StoreIsMissing(result)) {
+    snprintf(text, sizeof(text), "cannot read %s: %s", path,
+             DescribeMissingStore(DiagnoseMissingStore()));
+    return text;
+  }
   switch (result.status) {
     case ScanStatus::kOpenFailed:
     case ScanStatus::kNotRegular:
     case ScanStatus::kLinked:
-      Complain("cannot read %s: %s", path, DescribeOpenError(result.error));
+      snprintf(text, sizeof(text), "cannot read %s: %s", path, DescribeOpenError(result.error));
       break;
     case ScanStatus::kLockFailed:
-      Complain("cannot lock %s: %s", path, strerror(result.error));
+      snprintf(text, sizeof(text), "cannot lock %s: %s", path, strerror(result.error));
       break;
     case ScanStatus::kReadFailed:
-      Complain("reading %s failed after %llu records: %s", path,
-               static_cast<unsigned long long>(result.whole_records),
-               strerror(result.error));
+      snprintf(text, sizeof(text), "reading %s failed after %llu records: %s", path,
+               static_cast<unsigned long long>(result.whole_records), strerror(result.error));
       break;
     case ScanStatus::kNoFile:
-      Complain("cannot read %s: %s", path, DescribeOpenError(ENOENT));
-      break;
     case ScanStatus::kOk:
+      snprintf(text, sizeof(text), "%s was read", path);
       break;
   }
+  return text;
+}
+
+int ReportScanFailure(const ScanResult& result) {
+  Complain("%s", DescribeScanFailure(result).c_str());
   return kExitFailed;
 }
 

@@ -6,6 +6,7 @@
 
 #include "propstore/properties.h"
 #include "tools/camprop/commands.h"
+#include "tools/camprop/missing_store.h"
 
 namespace camprop {
 
@@ -25,9 +26,11 @@ int RunSet(const char* key, const char* value) {
   errno = 0;
   if (property_set(key, value) == 0) return kExitOk;
   const int error = errno;
+  // The same condition reads the same in every command.
   const char* reason = "the record did not reach the file";
-  if (error == ENOENT) {
-    reason = "the directory /run/camera does not exist";
+  MissingStore why;
+  if (MissingStoreFromError(error, &why)) {
+    reason = DescribeMissingStore(why);
   } else if (error != 0) {
     reason = DescribeOpenError(error);
   }

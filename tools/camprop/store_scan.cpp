@@ -4,14 +4,29 @@
 
 #include <errno.h>
 #include <string.h>
+#include <time.h>
 
 #include "property_store/record_scanner.h"
 
 namespace camprop {
 
+namespace {
+
+uint64_t MonotonicNanoseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+}  // namespace
+
 ScanResult ScanStore(RecordVisitor* visitor) {
   ScanResult result;
   propstore::RecordScanner scan(propstore::ScanPurpose::kLookup);
+  // The scanner holds the lock once it is open and sound (its constructor
+  // takes it last); a failed open never took it.
+  const bool locked = scan.status() == ScanStatus::kOk;
+  const uint64_t locked_at = locked ? MonotonicNanoseconds() : 0;
   while (const propstore::Record* record = scan.Next()) {
     if (!visitor->Visit(scan.records_read() - 1, *record)) {
       result.stopped_early = true;
@@ -22,13 +37,18 @@ ScanResult ScanStore(RecordVisitor* visitor) {
   result.error = scan.error();
   result.whole_records = scan.records_read();
   result.tail_bytes = scan.tail_bytes();
+  scan.Close();
+  if (locked) result.lock_held_ns = MonotonicNanoseconds() - locked_at;
   return result;
+}
+
+bool StoreIsMissing(const ScanResult& result) {
+  return result.status == ScanStatus::kNoFile ||
+         (result.status == ScanStatus::kOpenFailed && result.error == ENOTDIR);
 }
 
 const char* DescribeOpenError(int error) {
   switch (error) {
-    case ENOENT:
-      return "no such file (nothing has been stored yet, or /run/camera is missing)";
     case ELOOP:
       return "is a symbolic link; the store never follows one";
     case EINVAL:

@@ -1,10 +1,15 @@
 // Read-only walk over the records of the property storage file, under the
 // same shared whole-file lock that the store's lookups take, so a concurrent
-// update is never seen half-written. Also names the reasons the file could
-// not be read, in words an engineer at a console understands.
+// update is never seen half-written. The tool's one way into the file. Also
+// names the reasons the file could not be read, in words an engineer at a
+// console understands.
+//
+// Every camera process that wants to update a property waits while a scan
+// holds the lock, so a visitor only copies what it needs; nothing is
+// printed until the scan has returned.
 //
 // Thread-safety: keeps no state; each scan opens, locks and closes its own
-// stream.
+// descriptor.
 #ifndef TOOLS_CAMPROP_STORE_SCAN_H_
 #define TOOLS_CAMPROP_STORE_SCAN_H_
 
@@ -20,8 +25,8 @@ namespace camprop {
 class RecordVisitor {
  public:
   virtual ~RecordVisitor() = default;
-  // Called once per whole record; `index` counts from 0. Returns false to
-  // end the scan early.
+  // Called once per whole record, under the lock; `index` counts from 0.
+  // Returns false to end the scan early. Must not block: copy, never print.
   virtual bool Visit(uint64_t index, const propstore::Record& record) = 0;
 };
 
@@ -36,13 +41,20 @@ struct ScanResult {
   uint64_t whole_records = 0;  // records visited
   size_t tail_bytes = 0;       // bytes of a partial trailing record
   bool stopped_early = false;  // the visitor ended the scan
+  uint64_t lock_held_ns = 0;   // from the lock taken to its release; 0 if never taken
 };
 
 // Opens the storage file read-only, takes the shared lock, and hands each
 // whole record to `visitor` until the end of the file or until the visitor
-// stops. A trailing run of fewer than PROPERTY_RECORD_SIZE bytes is counted
-// in `tail_bytes`, never visited.
+// stops, then closes the file (releasing the lock) before it returns. A
+// trailing run of fewer than PROPERTY_RECORD_SIZE bytes is counted in
+// `tail_bytes`, never visited. On a read error part-way, the records read
+// before it have been visited and `whole_records` counts them.
 ScanResult ScanStore(RecordVisitor* visitor);
+
+// True when the scan found no storage file: kNoFile, or an open that failed
+// because /run/camera is not a directory. Either way no property is stored.
+bool StoreIsMissing(const ScanResult& result);
 
 // Explains an errno from opening the storage file: a static text.
 const char* DescribeOpenError(int error);

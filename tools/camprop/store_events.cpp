@@ -1,0 +1,102 @@
+// inotify on /run/camera and /run for the property watcher.
+#include "tools/camprop/store_events.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace camprop {
+namespace {
+
+constexpr char kRunDir[] = "/run";
+constexpr char kStorageDir[] = "/run/camera";
+constexpr char kStorageDirName[] = "camera";
+constexpr char kStorageFileName[] = "property_storage";
+
+// A write shows as IN_MODIFY (and IN_CLOSE_WRITE after it), a new file as
+// IN_CREATE, a replacement renamed over it as IN_MOVED_TO, a chmod as
+// IN_ATTRIB; the rest say the file or the directory went away.
+constexpr uint32_t kStoreEvents = IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO |
+                                  IN_MOVED_FROM | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF |
+                                  IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kRunEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
+constexpr uint32_t kSelfEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
+
+constexpr int kPollMilliseconds = 1000;
+
+bool Named(const inotify_event& event, const char* name) {
+  return event.len != 0 && strcmp(event.name, name) == 0;
+}
+
+}  // namespace
+
+StoreEvents::~StoreEvents() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool StoreEvents::Open() {
+  fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  return fd_ >= 0;
+}
+
+bool StoreEvents::Arm() {
+  if (run_watch_ < 0) run_watch_ = inotify_add_watch(fd_, kRunDir, kRunEvents);
+  // The same directory gives back the same watch; a new one (the old was
+  // removed or renamed away) a new watch, and the old one is dropped.
+  const int watch = inotify_add_watch(fd_, kStorageDir, kStoreEvents);
+  if (store_watch_ >= 0 && watch != store_watch_) inotify_rm_watch(fd_, store_watch_);
+  store_watch_ = watch;
+  return watch >= 0;
+}
+
+bool StoreEvents::Wait(Clock::time_point deadline) {
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return false;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    const bool polling = run_watch_ < 0 && store_watch_ < 0;
+    const int timeout = left > kPollMilliseconds ? kPollMilliseconds : static_cast<int>(left);
+    // Without a polling fallback, the loop still wakes each second to
+    // re-check the deadline; that costs nothing.
+    pollfd ready = {fd_, POLLIN, 0};
+    const int count = poll(&ready, 1, timeout);
+    if (count < 0 && errno != EINTR) {
+      // Should the kernel fail us, look once per timeout instead of spinning.
+      usleep(static_cast<useconds_t>(timeout) * 1000);
+      return true;
+    }
+    if (count > 0 && Drain()) return true;
+    if (count == 0 && polling && Clock::now() < deadline) return true;
+  }
+}
+
+bool StoreEvents::Drain() {
+  bool concerns_store = false;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fd_, buffer, sizeof(buffer));
+    if (got <= 0) {
+      if (got < 0 && errno == EINTR) continue;
+      return concerns_store;
+    }
+    for (ssize_t at = 0; at < got;) {
+      const inotify_event& event = *reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
+      if ((event.mask & IN_Q_OVERFLOW) != 0) {
+        concerns_store = true;  // events were lost: look anyway
+      } else if (event.wd == store_watch_) {
+        if ((event.mask & IN_IGNORED) != 0) store_watch_ = -1;  // the kernel dropped it
+        if ((event.mask & kSelfEvents) != 0 || Named(event, kStorageFileName)) {
+          concerns_store = true;
+        }
+      } else if (event.wd == run_watch_) {
+        if ((event.mask & IN_IGNORED) != 0) run_watch_ = -1;
+        if (Named(event, kStorageDirName)) concerns_store = true;
+      }
+    }
+  }
+}
+
+}  // namespace camprop
