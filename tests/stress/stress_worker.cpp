@@ -70,8 +70,12 @@ class Worker {
       slot_->own_started.store(seq);
       rc = property_set(keys_.stored_name(key).c_str(), value.c_str());
       if (rc == 0) slot_->own_done.store(seq);
-    } else if (pick < kOwnUpdatePerMille + kAppendUpdatePerMille &&
-               slot_->appends_started.load() < plan_.append_cap) {
+    } else if (slot_->appends_started.load() < plan_.append_cap &&
+               (pick < kOwnUpdatePerMille + kAppendUpdatePerMille ||
+                slot_->appends_started.load() == 0)) {
+      // A writer's first update past its own key also appends: appends are
+      // rare, and a short run on a loaded machine could otherwise end with
+      // an over-long key never stored, which the run counts as unexercised.
       key = keys_.append_key(plan_.slot);
       const std::string long_key = keys_.long_form(key, rng_.Below(3));
       const std::string value = Checked(key, seq, CheckedLength());
