@@ -10,11 +10,19 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-# Packages are found in the multiarch directories (/usr/lib/aarch64-linux-gnu),
-# never in the build machine's own.
+# Packages are found in the arm64 multiarch directories
+# (/usr/lib/aarch64-linux-gnu/cmake), not in those of the build machine.
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 
-# The C library of the cross toolchain serves as the emulated machine's
-# root for the dynamic loader and the libraries it loads.
-set(ISPUTILS_AARCH64_SYSROOT /usr/aarch64-linux-gnu)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${ISPUTILS_AARCH64_SYSROOT})
+# The emulated programs' dynamic loader and C library have to come from one
+# and the same build of the GNU C library. Where the multiarch arm64 C
+# library is installed (libc6:arm64, which libbenchmark-dev:arm64 pulls in),
+# any loader finds it first in /lib/aarch64-linux-gnu, so the whole run-time
+# comes from there; otherwise from the cross toolchain's copy. QEMU looks up
+# the programs' absolute paths under this prefix first.
+if(EXISTS /lib/aarch64-linux-gnu/libc.so.6)
+  set(ISPUTILS_AARCH64_RUNTIME_ROOT /)
+else()
+  set(ISPUTILS_AARCH64_RUNTIME_ROOT /usr/aarch64-linux-gnu)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${ISPUTILS_AARCH64_RUNTIME_ROOT})
