@@ -42,7 +42,7 @@ bool CopyFile(const std::string& from, const std::string& to, mode_t mode) {
   const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   bool ok = out >= 0;
   char chunk[65536];
-  ssize_t got;
+  ssize_t got = -1;
   while (ok && (got = read(in, chunk, sizeof(chunk))) > 0) {
     ok = write(out, chunk, static_cast<size_t>(got)) == got;
   }
