@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Compares the binary interface of the built libraries with the baseline kept
-# in tests/abi/ and fails on an incompatible change (a removed or changed symbol, a
-# changed class layout or virtual table). Additions are reported, not failed.
+# for their architecture in tests/abi/<arch>/ (x86_64, aarch64) and fails on
+# an incompatible change (a removed or changed symbol, a changed class layout
+# or virtual table). Additions are reported, not failed. A cross-built tree
+# is checked against its target's baseline.
 #
-#   scripts/check-abi.sh BUILD_DIR            check against tests/abi/*.abi
-#   scripts/check-abi.sh --update BUILD_DIR   rewrite the baseline (after an
+#   scripts/check-abi.sh BUILD_DIR            check against tests/abi/<arch>/*.abi
+#   scripts/check-abi.sh --update BUILD_DIR   rewrite that baseline (after an
 #                                             intended change; commit tests/abi/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,17 +22,29 @@ libraries=(
 abidw_options=(--no-corpus-path --no-comp-dir-path --short-locs --no-show-locs
                --drop-undefined-syms --type-id-style hash)
 
+# The architecture the libraries were built for, from the ELF header.
+architecture_of() {
+  case $(LC_ALL=C readelf -h "$1" | sed -n 's/^ *Machine: *//p') in
+    *X86-64*) echo x86_64 ;;
+    AArch64) echo aarch64 ;;
+    *) echo "check-abi: no baseline for the architecture of $1" >&2; return 1 ;;
+  esac
+}
+
 status=0
 for library in "${libraries[@]}"; do
   name=$(basename "$library" .so.1)
   binary=$build/$library
-  baseline=$root/tests/abi/$name.abi
   [[ -f $binary ]] || { echo "missing $binary (build first)" >&2; exit 1; }
+  arch=$(architecture_of "$binary")
+  baseline=$root/tests/abi/$arch/$name.abi
   if $update; then
+    mkdir -p "$(dirname "$baseline")"
     abidw "${abidw_options[@]}" --out-file "$baseline" "$binary"
-    echo "baseline written: tests/abi/$name.abi"
+    echo "baseline written: tests/abi/$arch/$name.abi"
     continue
   fi
+  [[ -f $baseline ]] || { echo "missing baseline tests/abi/$arch/$name.abi" >&2; exit 1; }
   current=$(mktemp)
   abidw "${abidw_options[@]}" --out-file "$current" "$binary"
   set +e
@@ -40,14 +54,14 @@ for library in "${libraries[@]}"; do
   rm -f "$current"
   # abidiff: bit 0 error, bit 1 usage, bit 2 change, bit 3 incompatible change.
   if (( result & 11 )); then
-    echo "$name: INCOMPATIBLE binary-interface change against tests/abi/$name.abi:"
+    echo "$name: INCOMPATIBLE binary-interface change against tests/abi/$arch/$name.abi:"
     echo "$report"
     status=1
   elif (( result & 4 )); then
     echo "$name: compatible changes:"
     echo "$report"
   else
-    echo "$name: binary interface unchanged"
+    echo "$name ($arch): binary interface unchanged"
   fi
 done
 exit $status

@@ -17,8 +17,13 @@ namespace qvx {
 namespace isphal {
 namespace {
 
-// The virtual-table slot a pointer to a virtual member function names, by the
-// Itanium C++ ABI's representation: 1 plus the slot's byte offset.
+// The virtual-table slot a pointer to a virtual member function names, or -1
+// for a non-virtual one, by the Itanium C++ ABI's representation: a pointer
+// word and a this-adjustment word. Generic targets mark a virtual function
+// in the pointer word, which holds 1 plus the slot's byte offset. Arm
+// targets, whose function addresses may be odd, mark it in bit 0 of the
+// adjustment word (twice the adjustment, plus 1) and keep the plain byte
+// offset in the pointer word.
 template <typename MemberFunction>
 ptrdiff_t VtableSlot(MemberFunction function) {
   struct Representation {
@@ -27,8 +32,14 @@ ptrdiff_t VtableSlot(MemberFunction function) {
   } representation;
   static_assert(sizeof(function) == sizeof(representation), "Itanium member pointer");
   memcpy(&representation, &function, sizeof(representation));
-  if ((representation.pointer & 1) == 0) return -1;  // not virtual
-  return (representation.pointer - 1) / static_cast<ptrdiff_t>(sizeof(void*));
+#if defined(__aarch64__) || defined(__arm__)
+  if ((representation.adjustment & 1) == 0) return -1;
+  const ptrdiff_t offset = representation.pointer;
+#else
+  if ((representation.pointer & 1) == 0) return -1;
+  const ptrdiff_t offset = representation.pointer - 1;
+#endif
+  return offset / static_cast<ptrdiff_t>(sizeof(void*));
 }
 
 template <typename T>

@@ -26,6 +26,7 @@
 #include "propstore/properties.h"
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/private_run.h"
+#include "tests/support/target_program.h"
 
 namespace isputils_test {
 namespace {
@@ -48,15 +49,23 @@ struct ToolOptions {
   int failing_read = 0;                // this read of the storage file fails (EIO)
 };
 
-// Replaces the child with camprop: the one place that says how the tool is
-// started.
-[[noreturn]] void ExecTool(const std::vector<std::string>& arguments) {
-  std::vector<char*> argv{const_cast<char*>(CAMPROP_PATH)};
-  for (const std::string& argument : arguments) {
-    argv.push_back(const_cast<char*>(argument.c_str()));
-  }
+// The command that starts camprop with `arguments`: the one place that says
+// how the tool is started. It goes through the emulator in a cross-built
+// tree; a child that drops to another user runs a copy in the private /run,
+// since the build tree may lie in a home only its owner can enter.
+std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments,
+                                     bool as_other_user) {
+  static std::string shared_copy;
+  if (as_other_user && shared_copy.empty()) shared_copy = CopyIntoPrivateRun(CAMPROP_PATH);
+  return TargetCommand(as_other_user ? shared_copy : CAMPROP_PATH, arguments);
+}
+
+// Replaces the child with `command`.
+[[noreturn]] void ExecCommand(const std::vector<std::string>& command) {
+  std::vector<char*> argv;
+  for (const std::string& part : command) argv.push_back(const_cast<char*>(part.c_str()));
   argv.push_back(nullptr);
-  execv(CAMPROP_PATH, argv.data());
+  execv(argv[0], argv.data());
   _exit(127);
 }
 
@@ -78,6 +87,8 @@ class ToolProcess {
   // Starts camprop with `arguments`, set up as `options` says.
   explicit ToolProcess(const std::vector<std::string>& arguments,
                        const ToolOptions& options = {}) {
+    const std::vector<std::string> command =
+        ToolCommand(arguments, options.uid != static_cast<uid_t>(-1));
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) abort();
     if (options.terminal) {
@@ -96,21 +107,16 @@ class ToolProcess {
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
       }
       if (options.failing_read != 0) {
-        setenv("LD_PRELOAD", FAILING_READ_PRELOAD, 1);
+        // Ahead of the stand-in for /run, where there is one.
+        PreloadInChildren(FAILING_READ_PRELOAD);
         setenv("CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read).c_str(), 1);
-        // The preloaded library comes ahead of a sanitizer's runtime.
-        const char* asan = getenv("ASAN_OPTIONS");
-        setenv("ASAN_OPTIONS",
-               ((asan != nullptr ? std::string(asan) + ":" : "") + "verify_asan_link_order=0")
-                   .c_str(),
-               1);
       }
       if (options.uid != static_cast<uid_t>(-1) &&
           (setgroups_none() != 0 || setresgid(options.uid, options.uid, options.uid) != 0 ||
            setresuid(options.uid, options.uid, options.uid) != 0)) {
         _exit(kCannotDropPrivileges);
       }
-      ExecTool(arguments);
+      ExecCommand(command);
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
@@ -506,6 +512,11 @@ TEST_F(CampropTest, OneConditionGetsOneMessageInEveryCommand) {
         {"check", 1, "", not_regular}}},
   };
   for (const Condition& condition : conditions) {
+    const char* no_mounts = StoreMountsUnavailable();
+    if (no_mounts != nullptr && std::string(condition.name) == "read-only /run/camera") {
+      printf("skipped \"%s\": %s\n", condition.name, no_mounts);
+      continue;
+    }
     ResetStore();
     condition.make();
     for (const Case& expected : condition.cases) {

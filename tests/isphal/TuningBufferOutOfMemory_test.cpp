@@ -15,6 +15,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/support/death_tests.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ std::string Request(const std::string& words, const std::string& bytes) {
 }
 
 TEST(TuningBufferDeathTest, EveryAllocatingPathEndsTheProcessNamingTheRequest) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  isputils_test::UseFreshProcessForDeathTests();
   uint32_t caller[4] = {1, 2, 3, 4};
   TuningBuffer owning(caller, 4, TuningBuffer::COPY);
   TuningBuffer wrapping(caller, 4, TuningBuffer::WRAP);
@@ -87,7 +88,7 @@ TEST(TuningBufferDeathTest, EveryAllocatingPathEndsTheProcessNamingTheRequest) {
 // A count whose byte size does not fit in 64 bits asks for the largest size
 // there is; a size that wrapped around would yield an array that is too short.
 TEST(TuningBufferDeathTest, ByteSizePastTheTopOfTheRangeIsNeverCutShort) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  isputils_test::UseFreshProcessForDeathTests();
   uint32_t caller[1] = {1};
   const std::string top = "18446744073709551615";
   EXPECT_DEATH(RefusedAndCaught([&] { TuningBuffer buffer(size_t{1} << 62); }),

@@ -18,10 +18,12 @@
 #include "propstore/properties.h"
 #include "tests/log_service/child_process.h"
 #include "tests/log_service/log_capture.h"
+#include "tests/support/death_tests.h"
 #include "tests/support/small_stack.h"
 
 namespace {
 
+using isputils_test::DiedWriting;
 using isputils_test::LogCapture;
 using isputils_test::RunWithLevelProperty;
 
@@ -288,30 +290,30 @@ TEST(PlatformLogTest, UnhandledLinesReachStandardErrorWhole) {
 TEST(PlatformLogDeathTest, AssertWithoutTextsSaysUnspecified) {
   EXPECT_EXIT(__local_log_assert(nullptr, nullptr, nullptr),
               testing::KilledBySignal(SIGABRT),
-              testing::Eq("Unspecified assertion failed\n"));
+              DiedWriting("Unspecified assertion failed\n"));
 }
 
 TEST(PlatformLogDeathTest, AssertWithConditionNamesIt) {
   EXPECT_EXIT(__local_log_assert("x > 0", "ignored", nullptr),
               testing::KilledBySignal(SIGABRT),
-              testing::Eq("Assertion failed: x > 0\n"));
+              DiedWriting("Assertion failed: x > 0\n"));
 }
 
 TEST(PlatformLogDeathTest, AssertWithFormatWritesOnlyTheMessage) {
   EXPECT_EXIT(__local_log_assert("x > 0", nullptr, "bad value %d in %s", 42, "frame"),
               testing::KilledBySignal(SIGABRT),
-              testing::Eq("bad value 42 in frame\n"));
+              DiedWriting("bad value 42 in frame\n"));
 }
 
 TEST(PlatformLogDeathTest, AssertTextIsCutAt511Characters) {
   std::string long_text(700, 'a');
   EXPECT_EXIT(__local_log_assert(nullptr, nullptr, "%s", long_text.c_str()),
               testing::KilledBySignal(SIGABRT),
-              testing::Eq(std::string(511, 'a') + "\n"));
+              DiedWriting(std::string(511, 'a') + "\n"));
   std::string long_condition(700, 'c');
   EXPECT_EXIT(__local_log_assert(long_condition.c_str(), nullptr, nullptr),
               testing::KilledBySignal(SIGABRT),
-              testing::Eq("Assertion failed: " + std::string(511 - 18, 'c') + "\n"));
+              DiedWriting("Assertion failed: " + std::string(511 - 18, 'c') + "\n"));
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "tests/platform/scoped_log_settings.h"
+#include "tests/support/death_tests.h"
 
 namespace {
 
+using isputils_test::DiedWriting;
 using isputils_test::ScopedLogSettings;
 
 struct HandledLine {
@@ -123,7 +125,7 @@ TEST_F(LoggingTest, UnconsumedLinesGoToStandardError) {
 TEST(LoggingDeathTest, UnconsumedFatalAbortsAfterWriting) {
   EXPECT_DEATH(
       { logging::LogMessage("x/y.cc", 5, logging::LOGGING_FATAL).stream() << "boom"; },
-      "^\\[FATAL:y\\.cc\\(5\\)\\] boom\n$");
+      DiedWriting("[FATAL:y.cc(5)] boom\n"));
 }
 
 TEST_F(LoggingTest, ConsumedFatalLeavesHandlingToTheHandler) {
@@ -134,7 +136,7 @@ TEST_F(LoggingTest, ConsumedFatalLeavesHandlingToTheHandler) {
 
 TEST(LoggingDeathTest, EnvironmentSetsTheSwitchesOnceAndCodeWins) {
   // A fresh process is needed: the environment is read on first use.
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  isputils_test::UseFreshProcessForDeathTests();
   setenv("BASE_LOG_V", "2", 1);
   setenv("BASE_LOG_VMODULE", "platform_log=4,x/*=1", 1);
   EXPECT_EXIT(

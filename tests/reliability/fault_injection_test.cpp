@@ -214,6 +214,7 @@ TEST_F(FaultInjectionTest, GarbageFilesAnswerByTheRecordRules) {
 }
 
 TEST_F(FaultInjectionTest, ReadOnlyFilesystemAnswersLookupsAndRefusesUpdates) {
+  if (const char* why = StoreMountsUnavailable()) GTEST_SKIP() << why;
   ASSERT_TRUE(MountStoreFilesystem(1 << 20, /*read_only=*/false));
   ASSERT_EQ(0, property_set("a", "1"));
   ASSERT_EQ(0, property_set("b", "2"));
@@ -229,6 +230,7 @@ TEST_F(FaultInjectionTest, ReadOnlyFilesystemAnswersLookupsAndRefusesUpdates) {
 }
 
 TEST_F(FaultInjectionTest, FullFilesystemCutsTheFailedAppendBackToWholeRecords) {
+  if (const char* why = StoreMountsUnavailable()) GTEST_SKIP() << why;
   // One page: 26 records and a partial tail fit, a 27th record does not,
   // so the append over the tail is written in part before ENOSPC.
   ASSERT_TRUE(MountStoreFilesystem(4096, /*read_only=*/false));

@@ -1,8 +1,10 @@
 // Private mount namespace with a tmpfs on /run for test processes.
 #include "tests/support/private_run.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,7 +20,37 @@ namespace isputils_test {
 namespace {
 
 constexpr char kRun[] = "/run";
-constexpr char kMarkerEnv[] = "ISPUTILS_PRIVATE_RUN";
+constexpr size_t kRunLength = sizeof(kRun) - 1;
+
+// The stand-in for /run, when this process's C library calls are redirected
+// (run_redirect.c is loaded and its variable set); otherwise null.
+const char* RedirectedRunDir() {
+  using RunDirFunction = const char* (*)();
+  const auto run_dir =
+      reinterpret_cast<RunDirFunction>(dlsym(RTLD_DEFAULT, "isputils_test_run_dir"));
+  return run_dir == nullptr ? nullptr : run_dir();
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+bool CopyFile(const std::string& from, const std::string& to, mode_t mode) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  bool ok = out >= 0;
+  char chunk[65536];
+  ssize_t got = -1;
+  while (ok && (got = read(in, chunk, sizeof(chunk))) > 0) {
+    ok = write(out, chunk, static_cast<size_t>(got)) == got;
+  }
+  ok = ok && got == 0 && fchmod(out, mode) == 0;
+  close(in);
+  if (out >= 0 && close(out) != 0) ok = false;
+  return ok;
+}
 
 bool WriteProcFile(const char* path, const std::string& text) {
   int fd = open(path, O_WRONLY | O_CLOEXEC);
@@ -63,32 +95,64 @@ bool EnterPrivateRun(std::string* error) {
     *error = Reason("mounting a tmpfs on /run");
     return false;
   }
+  // An inherited redirect would otherwise hide the private /run.
+  unsetenv(kRunDirEnv);
   if (mkdir(kStorageDir, 0777) != 0) {
     *error = Reason("creating /run/camera");
     return false;
   }
-  setenv(kMarkerEnv, "1", 1);
+  setenv(kPrivateRunMarkerEnv, "1", 1);
   return true;
 }
 
 bool InPrivateRun() {
   // Set only after the private tmpfs is mounted; children inherit both the
   // namespace and the marker.
-  const char* marker = getenv(kMarkerEnv);
+  const char* marker = getenv(kPrivateRunMarkerEnv);
   return marker != nullptr && strcmp(marker, "1") == 0;
 }
 
+StoreIsolation CurrentStoreIsolation() {
+  if (InPrivateRun()) return StoreIsolation::kMountNamespace;
+  if (RedirectedRunDir() != nullptr) return StoreIsolation::kRedirected;
+  return StoreIsolation::kNone;
+}
+
+const char* StoreMountsUnavailable() {
+  if (CurrentStoreIsolation() == StoreIsolation::kMountNamespace) return nullptr;
+  return "needs a file system of its own on /run/camera, and without a private mount "
+         "namespace the store's directory is a redirected one where nothing can be mounted";
+}
+
+std::string KernelPath(const std::string& path) {
+  const char* run_dir = RedirectedRunDir();
+  const bool under_run = path.compare(0, kRunLength, kRun) == 0 &&
+                         (path.size() == kRunLength || path[kRunLength] == '/');
+  if (run_dir == nullptr || !under_run || InPrivateRun()) return path;
+  return run_dir + path.substr(kRunLength);
+}
+
+std::string CopyIntoPrivateRun(const std::string& file) {
+  if (CurrentStoreIsolation() == StoreIsolation::kNone) abort();
+  const size_t slash = file.rfind('/');
+  const std::string copy = KernelPath(std::string(kRun) + "/" +
+                                      (slash == std::string::npos ? file : file.substr(slash + 1)));
+  return CopyFile(file, copy, 0755) ? copy : std::string();
+}
+
 void ResetStore() {
-  if (!InPrivateRun()) abort();
+  if (CurrentStoreIsolation() == StoreIsolation::kNone) abort();
   UnmountStoreFilesystem();
-  unlink(kStoragePath);
-  rmdir(kStorageDir);
+  // Whatever a test left beside the file goes too (a renamed store, a link,
+  // a directory at the path). The walk takes the kernel's path: it opens
+  // directories by calls inside the C library, which no redirect sees.
+  nftw(KernelPath(kStorageDir).c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
   mkdir(kStorageDir, 0777);
   chmod(kStorageDir, 0777);
 }
 
 bool MountStoreFilesystem(unsigned long bytes, bool read_only) {
-  if (!InPrivateRun()) abort();
+  if (StoreMountsUnavailable() != nullptr) abort();
   mkdir(kStorageDir, 0777);
   const std::string options = "size=" + std::to_string(bytes) + ",mode=0777";
   unsigned long flags = MS_NOSUID | MS_NODEV | (read_only ? MS_RDONLY : 0);
@@ -96,6 +160,7 @@ bool MountStoreFilesystem(unsigned long bytes, bool read_only) {
 }
 
 void UnmountStoreFilesystem() {
+  if (!InPrivateRun()) return;
   while (umount2(kStorageDir, MNT_DETACH) == 0) {
   }
 }
@@ -108,7 +173,7 @@ std::string ReadStoreFile() {
 }
 
 void WriteStoreFile(const std::string& bytes) {
-  if (!InPrivateRun()) abort();
+  if (CurrentStoreIsolation() == StoreIsolation::kNone) abort();
   std::ofstream out(kStoragePath, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
