@@ -3,11 +3,12 @@
 # the manual page (a line ".B command" or ".BI command ..."), so a new
 # command cannot ship undocumented. Names each missing one; exit 1 if any.
 #
-#   man_page_commands.sh CAMPROP MANUAL_PAGE
+#   man_page_commands.sh MANUAL_PAGE [EMULATOR...] CAMPROP
+# (a cross build runs the tool through its emulator)
 set -eu
-camprop=$1
-page=$2
-commands=$("$camprop" --help | sed -n 's/^\(usage:\)\{0,1\} *camprop \([a-z][a-z-]*\).*/\2/p')
+page=$1
+shift
+commands=$("$@" --help | sed -n 's/^\(usage:\)\{0,1\} *camprop \([a-z][a-z-]*\).*/\2/p')
 [ -n "$commands" ] || { echo "no commands found in camprop --help" >&2; exit 1; }
 status=0
 for command in $commands; do
