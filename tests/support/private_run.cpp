@@ -31,11 +31,6 @@ const char* RedirectedRunDir() {
   return run_dir == nullptr ? nullptr : run_dir();
 }
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  remove(path);
-  return 0;
-}
-
 bool CopyFile(const std::string& from, const std::string& to, mode_t mode) {
   const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
@@ -140,13 +135,21 @@ std::string CopyIntoPrivateRun(const std::string& file) {
   return CopyFile(file, copy, 0755) ? copy : std::string();
 }
 
+void RemoveTree(const std::string& dir) {
+  const auto remove_entry = [](const char* path, const struct stat*, int, struct FTW*) {
+    remove(path);
+    return 0;
+  };
+  nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
+
 void ResetStore() {
   if (CurrentStoreIsolation() == StoreIsolation::kNone) abort();
   UnmountStoreFilesystem();
   // Whatever a test left beside the file goes too (a renamed store, a link,
   // a directory at the path). The walk takes the kernel's path: it opens
   // directories by calls inside the C library, which no redirect sees.
-  nftw(KernelPath(kStorageDir).c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+  RemoveTree(KernelPath(kStorageDir));
   mkdir(kStorageDir, 0777);
   chmod(kStorageDir, 0777);
 }

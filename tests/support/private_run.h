@@ -64,6 +64,12 @@ std::string KernelPath(const std::string& path);
 // may lie in a directory that only its owner can enter.
 std::string CopyIntoPrivateRun(const std::string& file);
 
+// Removes `dir` and everything beneath it, without following links or
+// crossing into other file systems. Takes the kernel's path (see KernelPath):
+// the walk opens directories by calls inside the C library, which no
+// redirect sees.
+void RemoveTree(const std::string& dir);
+
 // Empties the store: removes the storage file and recreates /run/camera as an
 // empty, writable directory on the private /run. Aborts when the store is
 // not isolated.

@@ -5,7 +5,6 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,13 +26,8 @@ namespace {
 char gOwnedDir[64];
 pid_t gOwner = -1;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  remove(path);
-  return 0;
-}
-
 void RemoveOwnedDir() {
-  if (getpid() == gOwner) nftw(gOwnedDir, RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  if (getpid() == gOwner) RemoveTree(gOwnedDir);
 }
 
 std::string Reason(const std::string& step) { return step + ": " + strerror(errno); }

@@ -105,31 +105,22 @@ static mode_t ModeArgument(int flags, va_list arguments) {
   return (flags & (O_CREAT | O_TMPFILE)) != 0 ? (mode_t)va_arg(arguments, int) : 0;
 }
 
-#define OPEN(name)                                      \
-  EXPORTED int name(const char* path, int flags, ...) { \
+// The open family: the mode argument follows the flags only when they
+// create a file, and is passed on as the C library would read it.
+#define OPEN(name, params, ...)                         \
+  EXPORTED int name params {                            \
     va_list arguments;                                  \
     va_start(arguments, flags);                         \
     const mode_t mode = ModeArgument(flags, arguments); \
     va_end(arguments);                                  \
     REDIRECT(redirected, path, -1);                     \
     NEXT(next, name, -1);                               \
-    return next(redirected, flags, mode);               \
+    return next(__VA_ARGS__);                           \
   }
-OPEN(open)
-OPEN(open64)
-
-#define OPENAT(name)                                            \
-  EXPORTED int name(int at, const char* path, int flags, ...) { \
-    va_list arguments;                                          \
-    va_start(arguments, flags);                                 \
-    const mode_t mode = ModeArgument(flags, arguments);         \
-    va_end(arguments);                                          \
-    REDIRECT(redirected, path, -1);                             \
-    NEXT(next, name, -1);                                       \
-    return next(at, redirected, flags, mode);                   \
-  }
-OPENAT(openat)
-OPENAT(openat64)
+OPEN(open, (const char* path, int flags, ...), redirected, flags, mode)
+OPEN(open64, (const char* path, int flags, ...), redirected, flags, mode)
+OPEN(openat, (int at, const char* path, int flags, ...), at, redirected, flags, mode)
+OPEN(openat64, (int at, const char* path, int flags, ...), at, redirected, flags, mode)
 
 // The checked forms that _FORTIFY_SOURCE builds call.
 int __open_2(const char* path, int flags);

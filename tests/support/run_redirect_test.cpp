@@ -5,7 +5,6 @@
 // machine's /run either.
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -18,8 +17,6 @@
 
 namespace isputils_test {
 namespace {
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
 class RunRedirectTest : public testing::Test {
  protected:
@@ -38,7 +35,7 @@ class RunRedirectTest : public testing::Test {
     } else {
       unsetenv(kRunDirEnv);
     }
-    nftw(dir_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    RemoveTree(dir_);
   }
 
   std::string dir_;

@@ -45,14 +45,13 @@ std::vector<std::string> TargetCommand(const std::string& program,
 }
 
 void PreloadInChildren(const std::string& library) {
+  const char* native = getenv("LD_PRELOAD");
+  const std::string old = RunsUnderEmulator() ? EmulatedPreload() : native != nullptr ? native : "";
+  const std::string list = old.empty() ? library : library + " " + old;
   if (RunsUnderEmulator()) {
-    const std::string old = EmulatedPreload();
-    AppendToVariable("QEMU_SET_ENV", "LD_PRELOAD=" + library + (old.empty() ? "" : " " + old),
-                     ",");
+    AppendToVariable("QEMU_SET_ENV", "LD_PRELOAD=" + list, ",");
   } else {
-    const char* old = getenv("LD_PRELOAD");
-    setenv("LD_PRELOAD", (old == nullptr || *old == '\0' ? library : library + " " + old).c_str(),
-           1);
+    setenv("LD_PRELOAD", list.c_str(), 1);
   }
 #if defined(__SANITIZE_ADDRESS__)
   // GCC's shared AddressSanitizer runtime wants to be loaded first; the

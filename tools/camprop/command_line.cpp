@@ -37,7 +37,7 @@ constexpr char kUsage[] =
     "(check), store failed, or output not written; 2 bad command line or\n"
     "over-long key or value.\n";
 
-struct CommandSpec {
+struct CommandEntry {
   const char* name;
   Command command;
   size_t min_operands;
@@ -45,7 +45,7 @@ struct CommandSpec {
   const char* operands;  // how to call it, for complaints
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {"get", Command::kGet, 1, 2, "KEY [DEFAULT]"},
     {"set", Command::kSet, 2, 2, "KEY VALUE"},
     {"list", Command::kList, 0, 0, "no arguments"},
@@ -138,15 +138,15 @@ int ParseCommandLine(int argc, char** argv, CommandLine* line) {
     PrintUsage(stdout);
     return kExitOk;
   }
-  const CommandSpec* spec = nullptr;
-  for (const CommandSpec& candidate : kCommands) {
-    if (strcmp(candidate.name, name) == 0) spec = &candidate;
+  const CommandEntry* entry = nullptr;
+  for (const CommandEntry& candidate : kCommands) {
+    if (strcmp(candidate.name, name) == 0) entry = &candidate;
   }
-  if (spec == nullptr) {
+  if (entry == nullptr) {
     Complain(name[0] == '-' ? "unknown option '%s'" : "unknown command '%s'", name);
     return UsageError();
   }
-  line->command = spec->command;
+  line->command = entry->command;
   int index = 2;
   for (; index < argc; ++index) {
     const char* argument = argv[index];
@@ -160,18 +160,18 @@ int ParseCommandLine(int argc, char** argv, CommandLine* line) {
       PrintUsage(stdout);
       return kExitOk;
     }
-    if (spec->command == Command::kWatch) {
+    if (entry->command == Command::kWatch) {
       const int status = ParseWatchOption(argc, argv, &index, &line->watch);
       if (status == -1) continue;
       if (status != 0) return UsageError();
     }
-    Complain("unknown option '%s' for %s", argument, spec->name);
+    Complain("unknown option '%s' for %s", argument, entry->name);
     return UsageError();
   }
   for (; index < argc; ++index) line->operands.push_back(argv[index]);
-  if (line->operands.size() < spec->min_operands ||
-      line->operands.size() > spec->max_operands) {
-    Complain("%s takes %s", spec->name, spec->operands);
+  if (line->operands.size() < entry->min_operands ||
+      line->operands.size() > entry->max_operands) {
+    Complain("%s takes %s", entry->name, entry->operands);
     return UsageError();
   }
   return -1;
