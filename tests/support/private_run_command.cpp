@@ -20,7 +20,6 @@
 
 #include <string>
 
-#include "tests/support/private_run.h"
 #include "tests/support/redirected_run.h"
 
 int main(int argc, char** argv) {
@@ -28,19 +27,14 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: private_run COMMAND [ARG...]\n");
     return 2;
   }
-  std::string no_namespace;
-  if (!isputils_test::EnterPrivateRun(&no_namespace)) {
-    std::string error;
-    const std::string dir = isputils_test::EnterRedirectedRun(&error);
-    if (dir.empty()) {
-      fprintf(stderr,
-              "private_run: no private mount namespace (%s), and no stand-in for /run (%s); "
-              "not running against the machine's /run\n",
-              no_namespace.c_str(), error.c_str());
-      return 1;
-    }
+  std::string redirected_to, no_namespace, error;
+  if (!isputils_test::IsolateStore(&redirected_to, &no_namespace, &error)) {
+    fprintf(stderr, "private_run: %s; not running against the machine's /run\n", error.c_str());
+    return 1;
+  }
+  if (!redirected_to.empty()) {
     fprintf(stderr, "private_run: no private mount namespace (%s); /run redirected to %s\n",
-            no_namespace.c_str(), dir.c_str());
+            no_namespace.c_str(), redirected_to.c_str());
   }
   // A child, not exec: the stand-in directory is removed when this process
   // exits, after the command.

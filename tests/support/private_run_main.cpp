@@ -8,26 +8,21 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/support/private_run.h"
 #include "tests/support/redirected_run.h"
 
 int main(int argc, char** argv) {
   std::string isolation = "private mount namespace";
-  std::string no_namespace;
-  if (!isputils_test::EnterPrivateRun(&no_namespace)) {
-    std::string error;
-    const std::string dir = isputils_test::EnterRedirectedRun(&error);
-    if (dir.empty()) {
-      fprintf(stderr,
-              "\n*** FATAL: cannot isolate the property store for tests.\n"
-              "*** No private mount namespace: %s.\n"
-              "*** No stand-in for /run: %s.\n"
-              "*** Tests never use the real /run.\n\n",
-              no_namespace.c_str(), error.c_str());
-      return 1;
-    }
-    isolation = "/run redirected to " + dir + " (no private mount namespace: " + no_namespace +
-                "; tests that mount file systems skip)";
+  std::string redirected_to, no_namespace, error;
+  if (!isputils_test::IsolateStore(&redirected_to, &no_namespace, &error)) {
+    fprintf(stderr,
+            "\n*** FATAL: cannot isolate the property store for tests: %s.\n"
+            "*** Tests never use the real /run.\n\n",
+            error.c_str());
+    return 1;
+  }
+  if (!redirected_to.empty()) {
+    isolation = "/run redirected to " + redirected_to + " (no private mount namespace: " +
+                no_namespace + "; tests that mount file systems skip)";
   }
   testing::InitGoogleTest(&argc, argv);
   // Once per program run, not in test listings or a death test's child.

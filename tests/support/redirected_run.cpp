@@ -133,4 +133,15 @@ std::string EnterRedirectedRun(std::string* error) {
   return dir;
 }
 
+bool IsolateStore(std::string* redirected_to, std::string* no_namespace, std::string* error) {
+  redirected_to->clear();
+  if (EnterPrivateRun(no_namespace)) return true;
+  std::string why;
+  *redirected_to = EnterRedirectedRun(&why);
+  if (!redirected_to->empty()) return true;
+  *error = "no private mount namespace (" + *no_namespace + "), and no stand-in for /run (" +
+           why + ")";
+  return false;
+}
+
 }  // namespace isputils_test

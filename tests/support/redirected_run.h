@@ -26,6 +26,14 @@ namespace isputils_test {
 // caller must then fail, never go on with the real /run.
 std::string EnterRedirectedRun(std::string* error);
 
+// Keeps the store private for this process and the programs it starts: a
+// private mount namespace (EnterPrivateRun) where one can be had, the
+// stand-in above otherwise. Returns true with *redirected_to empty in a
+// namespace, or the stand-in's path with *no_namespace telling why there was
+// none; false with both reasons in *error when neither works, and the
+// caller must then refuse to go on.
+bool IsolateStore(std::string* redirected_to, std::string* no_namespace, std::string* error);
+
 }  // namespace isputils_test
 
 #endif  // TESTS_SUPPORT_REDIRECTED_RUN_H_
