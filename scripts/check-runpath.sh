@@ -46,7 +46,10 @@ while IFS= read -r -d '' file; do
     fi
   done < <(LC_ALL=C readelf -d "$file" 2>/dev/null |
            sed -n 's/.*(\(RUNPATH\|RPATH\)).*: \[\(.*\)\]$/\1:\2/p')
-done < <(find "$@" -type f -print0)
+done < <(
+  # What the loader loads: programs and shared libraries (object files and
+  # static archives carry no search path).
+  find "$@" -type f \( -perm -u=x -o -name '*.so' -o -name '*.so.*' \) -print0)
 
 echo "check-runpath: $checked ELF files checked"
 exit $status
