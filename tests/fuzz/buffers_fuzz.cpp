@@ -439,8 +439,5 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input input(data, size);
-  Session session(&input);
-  session.Run();
-  return 0;
+  return fuzz_support::RunSession<Session, Input>(data, size);
 }

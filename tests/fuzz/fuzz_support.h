@@ -75,6 +75,18 @@ inline void EnterPrivateRunOrFail() {
   if (!isputils_test::EnterPrivateRun(&error)) Fail("cannot make a private /run", error);
 }
 
+// One fuzz input run as a session of a target: `SessionType` takes the
+// input (as `InputType`, a fuzz_support::Input) and checks every step of
+// Run() against its model, failing loudly on a difference. Returns 0, as
+// LLVMFuzzerTestOneInput does.
+template <typename SessionType, typename InputType>
+int RunSession(const uint8_t* data, size_t size) {
+  InputType input(data, size);
+  SessionType session(&input);
+  session.Run();
+  return 0;
+}
+
 // Compares the report lines a capture recorded during one operation (`got`,
 // as ReportCapture::Events renders them) with `expected`, the unified-logger
 // lines a model predicts when that logger is on: with `mode`

@@ -223,216 +223,242 @@ class Session {
     if (previous != nullptr && Buffer(slot).getData() == previous) Fail("storage not renewed", what);
   }
 
-  void Step(int opcode) {
-    const size_t s = Slot();
-    BufferModel& m = model_[s];
-    switch (opcode) {
-      case 0:  // destroy and default-construct
-        slots_[s].reset();
-        slots_[s].emplace();
-        m = BufferModel();
-        break;
-      case 1: {  // counted constructor
-        const size_t count = in_.Byte() % (kMaxOwnedWords + 1);
-        slots_[s].reset();
-        slots_[s].emplace(count);
-        m = BufferModel();
-        if (count > 0) {
-          m.state = BufferModel::kOwning;
-          m.count = count;
-          m.words.assign(count, 0);
-        }
-        break;
-      }
-      case 2: {  // array constructor over a caller array, COPY or WRAP
-        const size_t a = in_.Byte() % kArrays;
-        const size_t offset = in_.Byte() % (kArrayWords + 1);
-        const size_t count = in_.Byte() % (kArrayWords - offset + 1);
-        static const int32_t kFlags[] = {0, 1, -1, 2, INT32_MIN, 0x7fffffff, 0, 1};
-        const int32_t flag = kFlags[in_.Byte() % 8];
-        // With no words, the pointer may be anything, null included.
-        const bool nullData = count == 0 && (in_.Byte() & 1) != 0;
-        uint32_t* data = nullData ? nullptr : arrays_[a]->data() + offset;
-        slots_[s].reset();
-        slots_[s].emplace(data, count, static_cast<TuningBuffer::OpsFlag>(flag));
-        m = BufferModel();
-        if (count > 0) {
-          m.count = count;
-          if (flag == 0) {
-            m.state = BufferModel::kOwning;
-            m.words.assign(arrayModel_[a].begin() + static_cast<ptrdiff_t>(offset),
-                           arrayModel_[a].begin() + static_cast<ptrdiff_t>(offset + count));
-          } else {
-            m.state = BufferModel::kWrapping;
-            m.array = a;
-            m.offset = offset;
-          }
-        }
-        break;
-      }
-      case 3: {  // copy construction
-        const size_t t = OtherSlot(s);
-        slots_[s].reset();
-        slots_[s].emplace(Buffer(t));
-        BufferModel copy;
-        ModelCopy(copy, model_[t], nullptr);
-        m = copy;
-        break;
-      }
-      case 4: {  // move construction
-        const size_t t = OtherSlot(s);
-        const uint32_t* before = Buffer(t).getData();
-        slots_[s].reset();
-        slots_[s].emplace(static_cast<TuningBuffer&&>(Buffer(t)));
-        if (Buffer(s).getData() != before) Fail("move construction copied", "");
-        m = model_[t];
-        if (m.state == BufferModel::kOwning) m.storage = before;
-        model_[t] = BufferModel();
-        break;
-      }
-      case 5: {  // copy assignment, self included
-        const size_t t = in_.Byte() % kSlots;
-        TuningBuffer& source = Buffer(t);
-        const uint32_t* viewed = Buffer(s).getData();
-        TuningBuffer* result = &(Buffer(s) = source);
-        if (result != &Buffer(s)) Fail("copy assignment result", "");
-        if (t != s) {
-          const BufferModel from = model_[t];
-          CheckRenewed(s, ModelCopy(m, from, viewed), "copy assignment");
-        }
-        break;
-      }
-      case 6: {  // move assignment, self included
-        const size_t t = in_.Byte() % kSlots;
-        TuningBuffer& source = Buffer(t);
-        const uint32_t* before = source.getData();
-        TuningBuffer* result = &(Buffer(s) = static_cast<TuningBuffer&&>(source));
-        if (result != &Buffer(s)) Fail("move assignment result", "");
-        if (t != s) {
-          if (Buffer(s).getData() != before) Fail("move assignment copied", "");
-          m = model_[t];
-          if (m.state == BufferModel::kOwning) m.storage = before;
-          model_[t] = BufferModel();
-        }
-        break;
-      }
-      case 7: {  // reset: always fresh zeroed storage, or empty
-        const size_t count = in_.Byte() % (kMaxOwnedWords + 1);
-        const uint32_t* previous = Buffer(s).getData();
-        Buffer(s).reset(count);
-        m = BufferModel();
-        if (count > 0) {
-          m.state = BufferModel::kOwning;
-          m.count = count;
-          m.words.assign(count, 0);
-          CheckRenewed(s, previous, "reset");
-        }
-        break;
-      }
-      case 8: {  // clear
-        const size_t index = in_.Edge(m.count, 0);
-        const size_t count = in_.Edge(m.count, index);
-        const int32_t result = Buffer(s).clear(index, count);
-        if (!RangeInside(index, count, m.count)) {
-          ExpectRangeError("clear", index, count, m.count);
-          if (result != -22) Fail("clear of a bad range", std::to_string(result));
-        } else {
-          if (result != 0) Fail("clear", std::to_string(result));
-          Store(m, index, std::vector<uint32_t>(count == 0 ? m.count - index : count, 0));
-        }
-        break;
-      }
-      case 9: {  // set
-        const size_t index = in_.Edge(m.count, 0);
-        const uint32_t value = in_.Word();
-        Buffer(s).set(index, value);
-        if (index < m.count) {
-          Store(m, index, {value});
-        } else {
-          ExpectIndexError("set", index, m.count);
-        }
-        break;
-      }
-      case 10: {  // get
-        const size_t index = in_.Edge(m.count, 0);
-        const uint32_t value = Buffer(s).get(index);
-        const uint32_t expected = index < m.count ? Words(m)[index] : 0;
-        if (index >= m.count) ExpectIndexError("get", index, m.count);
-        if (value != expected) Fail("get", std::to_string(value));
-        break;
-      }
-      case 11: {  // setChunk, from scratch words or from a caller array
-        const size_t index = in_.Edge(m.count, 0);
-        const size_t count = in_.Edge(m.count, index);
-        const bool inside = RangeInside(index, count, m.count);
-        const size_t a = in_.Byte() % (kArrays + 1);
-        const size_t offset = in_.Byte() % kArrayWords;
-        GuardedArray scratch(kScratchWords);
-        for (size_t i = 0; i < kScratchWords; ++i) scratch.data()[i] = in_.Word();
-        // A source inside a caller array may overlap the buffer's own view.
-        const bool fromArray = inside && a < kArrays && offset + count <= kArrayWords;
-        const uint32_t* src = fromArray ? arrays_[a]->data() + offset : scratch.data();
-        std::vector<uint32_t> words;
-        if (fromArray) {
-          words.assign(arrayModel_[a].begin() + static_cast<ptrdiff_t>(offset),
+  // One operation on the buffer in slot `s`, whose model is `m`; each reads
+  // its own arguments from the input and checks what it can at once.
+  using Operation = void (Session::*)(size_t s, BufferModel& m);
+
+  // Destroy and default-construct.
+  void Reconstruct(size_t s, BufferModel& m) {
+    slots_[s].reset();
+    slots_[s].emplace();
+    m = BufferModel();
+  }
+
+  // Counted constructor.
+  void ConstructCounted(size_t s, BufferModel& m) {
+    const size_t count = in_.Byte() % (kMaxOwnedWords + 1);
+    slots_[s].reset();
+    slots_[s].emplace(count);
+    m = BufferModel();
+    if (count > 0) {
+      m.state = BufferModel::kOwning;
+      m.count = count;
+      m.words.assign(count, 0);
+    }
+  }
+
+  // Array constructor over a caller array, COPY or WRAP.
+  void ConstructOverArray(size_t s, BufferModel& m) {
+    const size_t a = in_.Byte() % kArrays;
+    const size_t offset = in_.Byte() % (kArrayWords + 1);
+    const size_t count = in_.Byte() % (kArrayWords - offset + 1);
+    static const int32_t kFlags[] = {0, 1, -1, 2, INT32_MIN, 0x7fffffff, 0, 1};
+    const int32_t flag = kFlags[in_.Byte() % 8];
+    // With no words, the pointer may be anything, null included.
+    const bool nullData = count == 0 && (in_.Byte() & 1) != 0;
+    uint32_t* data = nullData ? nullptr : arrays_[a]->data() + offset;
+    slots_[s].reset();
+    slots_[s].emplace(data, count, static_cast<TuningBuffer::OpsFlag>(flag));
+    m = BufferModel();
+    if (count > 0) {
+      m.count = count;
+      if (flag == 0) {
+        m.state = BufferModel::kOwning;
+        m.words.assign(arrayModel_[a].begin() + static_cast<ptrdiff_t>(offset),
                        arrayModel_[a].begin() + static_cast<ptrdiff_t>(offset + count));
-        } else if (inside) {
-          words.assign(src, src + count);
-        }
-        Buffer(s).setChunk(index, count, src);
-        if (inside) {
-          Store(m, index, words);
-        } else {
-          ExpectRangeError("setChunk", index, count, m.count);
-        }
-        scratch.CheckGuards("setChunk source");
-        break;
-      }
-      case 12: {  // getChunk into a guarded destination
-        const size_t index = in_.Edge(m.count, 0);
-        const size_t count = in_.Edge(m.count, index);
-        const bool inside = RangeInside(index, count, m.count);
-        GuardedArray dst(kScratchWords);
-        for (size_t i = 0; i < kScratchWords; ++i) dst.data()[i] = 0xA5A5A5A5u;
-        const int32_t result = Buffer(s).getChunk(index, count, dst.data());
-        dst.CheckGuards("getChunk destination");
-        std::vector<uint32_t> expected(kScratchWords, 0xA5A5A5A5u);
-        if (inside) {
-          if (result != 0) Fail("getChunk", std::to_string(result));
-          const std::vector<uint32_t> words = Words(m);
-          for (size_t i = 0; i < count; ++i) expected[i] = words[index + i];
-        } else {
-          if (result != -22) Fail("getChunk of a bad range", std::to_string(result));
-          ExpectRangeError("getChunk", index, count, m.count);
-        }
-        if (memcmp(dst.data(), expected.data(), kScratchWords * 4) != 0) {
-          Fail("getChunk destination", inside ? "wrong words" : "written after a refusal");
-        }
-        break;
-      }
-      case 13: {  // copyData, self included; views may overlap
-        const size_t t = in_.Byte() % kSlots;
-        const int32_t result = Buffer(s).copyData(Buffer(t));
-        const int32_t expected = t == s || m.count == model_[t].count ? 0 : -22;
-        if (result != expected) Fail("copyData", std::to_string(result));
-        if (t != s && expected == 0) Store(m, 0, Words(model_[t]));
-        break;
-      }
-      case 14: {  // == and !=, self included
-        const size_t t = in_.Byte() % kSlots;
-        const bool equal = Buffer(s) == Buffer(t);
-        const bool expected = t == s || (m.count == model_[t].count && Words(m) == Words(model_[t]));
-        if (equal != expected) Fail("operator==", std::to_string(equal));
-        if ((Buffer(s) != Buffer(t)) == equal) Fail("operator!= is not the negation", "");
-        break;
-      }
-      default: {  // the caller writes its own array directly
-        const size_t a = in_.Byte() % kArrays;
-        const size_t index = in_.Byte() % kArrayWords;
-        arrays_[a]->data()[index] = arrayModel_[a][index] = in_.Word();
-        break;
+      } else {
+        m.state = BufferModel::kWrapping;
+        m.array = a;
+        m.offset = offset;
       }
     }
+  }
+
+  // Copy construction.
+  void CopyConstruct(size_t s, BufferModel& m) {
+    const size_t t = OtherSlot(s);
+    slots_[s].reset();
+    slots_[s].emplace(Buffer(t));
+    BufferModel copy;
+    ModelCopy(copy, model_[t], nullptr);
+    m = copy;
+  }
+
+  // Move construction.
+  void MoveConstruct(size_t s, BufferModel& m) {
+    const size_t t = OtherSlot(s);
+    const uint32_t* before = Buffer(t).getData();
+    slots_[s].reset();
+    slots_[s].emplace(static_cast<TuningBuffer&&>(Buffer(t)));
+    if (Buffer(s).getData() != before) Fail("move construction copied", "");
+    m = model_[t];
+    if (m.state == BufferModel::kOwning) m.storage = before;
+    model_[t] = BufferModel();
+  }
+
+  // Copy assignment, self included.
+  void CopyAssign(size_t s, BufferModel& m) {
+    const size_t t = in_.Byte() % kSlots;
+    TuningBuffer& source = Buffer(t);
+    const uint32_t* viewed = Buffer(s).getData();
+    TuningBuffer* result = &(Buffer(s) = source);
+    if (result != &Buffer(s)) Fail("copy assignment result", "");
+    if (t != s) {
+      const BufferModel from = model_[t];
+      CheckRenewed(s, ModelCopy(m, from, viewed), "copy assignment");
+    }
+  }
+
+  // Move assignment, self included.
+  void MoveAssign(size_t s, BufferModel& m) {
+    const size_t t = in_.Byte() % kSlots;
+    TuningBuffer& source = Buffer(t);
+    const uint32_t* before = source.getData();
+    TuningBuffer* result = &(Buffer(s) = static_cast<TuningBuffer&&>(source));
+    if (result != &Buffer(s)) Fail("move assignment result", "");
+    if (t != s) {
+      if (Buffer(s).getData() != before) Fail("move assignment copied", "");
+      m = model_[t];
+      if (m.state == BufferModel::kOwning) m.storage = before;
+      model_[t] = BufferModel();
+    }
+  }
+
+  // reset: always fresh zeroed storage, or empty.
+  void Reset(size_t s, BufferModel& m) {
+    const size_t count = in_.Byte() % (kMaxOwnedWords + 1);
+    const uint32_t* previous = Buffer(s).getData();
+    Buffer(s).reset(count);
+    m = BufferModel();
+    if (count > 0) {
+      m.state = BufferModel::kOwning;
+      m.count = count;
+      m.words.assign(count, 0);
+      CheckRenewed(s, previous, "reset");
+    }
+  }
+
+  // clear.
+  void Clear(size_t s, BufferModel& m) {
+    const size_t index = in_.Edge(m.count, 0);
+    const size_t count = in_.Edge(m.count, index);
+    const int32_t result = Buffer(s).clear(index, count);
+    if (!RangeInside(index, count, m.count)) {
+      ExpectRangeError("clear", index, count, m.count);
+      if (result != -22) Fail("clear of a bad range", std::to_string(result));
+    } else {
+      if (result != 0) Fail("clear", std::to_string(result));
+      Store(m, index, std::vector<uint32_t>(count == 0 ? m.count - index : count, 0));
+    }
+  }
+
+  // set.
+  void Set(size_t s, BufferModel& m) {
+    const size_t index = in_.Edge(m.count, 0);
+    const uint32_t value = in_.Word();
+    Buffer(s).set(index, value);
+    if (index < m.count) {
+      Store(m, index, {value});
+    } else {
+      ExpectIndexError("set", index, m.count);
+    }
+  }
+
+  // get.
+  void Get(size_t s, BufferModel& m) {
+    const size_t index = in_.Edge(m.count, 0);
+    const uint32_t value = Buffer(s).get(index);
+    const uint32_t expected = index < m.count ? Words(m)[index] : 0;
+    if (index >= m.count) ExpectIndexError("get", index, m.count);
+    if (value != expected) Fail("get", std::to_string(value));
+  }
+
+  // setChunk, from scratch words or from a caller array.
+  void SetChunk(size_t s, BufferModel& m) {
+    const size_t index = in_.Edge(m.count, 0);
+    const size_t count = in_.Edge(m.count, index);
+    const bool inside = RangeInside(index, count, m.count);
+    const size_t a = in_.Byte() % (kArrays + 1);
+    const size_t offset = in_.Byte() % kArrayWords;
+    GuardedArray scratch(kScratchWords);
+    for (size_t i = 0; i < kScratchWords; ++i) scratch.data()[i] = in_.Word();
+    // A source inside a caller array may overlap the buffer's own view.
+    const bool fromArray = inside && a < kArrays && offset + count <= kArrayWords;
+    const uint32_t* src = fromArray ? arrays_[a]->data() + offset : scratch.data();
+    std::vector<uint32_t> words;
+    if (fromArray) {
+      words.assign(arrayModel_[a].begin() + static_cast<ptrdiff_t>(offset),
+                   arrayModel_[a].begin() + static_cast<ptrdiff_t>(offset + count));
+    } else if (inside) {
+      words.assign(src, src + count);
+    }
+    Buffer(s).setChunk(index, count, src);
+    if (inside) {
+      Store(m, index, words);
+    } else {
+      ExpectRangeError("setChunk", index, count, m.count);
+    }
+    scratch.CheckGuards("setChunk source");
+  }
+
+  // getChunk into a guarded destination.
+  void GetChunk(size_t s, BufferModel& m) {
+    const size_t index = in_.Edge(m.count, 0);
+    const size_t count = in_.Edge(m.count, index);
+    const bool inside = RangeInside(index, count, m.count);
+    GuardedArray dst(kScratchWords);
+    for (size_t i = 0; i < kScratchWords; ++i) dst.data()[i] = 0xA5A5A5A5u;
+    const int32_t result = Buffer(s).getChunk(index, count, dst.data());
+    dst.CheckGuards("getChunk destination");
+    std::vector<uint32_t> expected(kScratchWords, 0xA5A5A5A5u);
+    if (inside) {
+      if (result != 0) Fail("getChunk", std::to_string(result));
+      const std::vector<uint32_t> words = Words(m);
+      for (size_t i = 0; i < count; ++i) expected[i] = words[index + i];
+    } else {
+      if (result != -22) Fail("getChunk of a bad range", std::to_string(result));
+      ExpectRangeError("getChunk", index, count, m.count);
+    }
+    if (memcmp(dst.data(), expected.data(), kScratchWords * 4) != 0) {
+      Fail("getChunk destination", inside ? "wrong words" : "written after a refusal");
+    }
+  }
+
+  // copyData, self included; views may overlap.
+  void CopyData(size_t s, BufferModel& m) {
+    const size_t t = in_.Byte() % kSlots;
+    const int32_t result = Buffer(s).copyData(Buffer(t));
+    const int32_t expected = t == s || m.count == model_[t].count ? 0 : -22;
+    if (result != expected) Fail("copyData", std::to_string(result));
+    if (t != s && expected == 0) Store(m, 0, Words(model_[t]));
+  }
+
+  // == and !=, self included.
+  void Compare(size_t s, BufferModel& m) {
+    const size_t t = in_.Byte() % kSlots;
+    const bool equal = Buffer(s) == Buffer(t);
+    const bool expected = t == s || (m.count == model_[t].count && Words(m) == Words(model_[t]));
+    if (equal != expected) Fail("operator==", std::to_string(equal));
+    if ((Buffer(s) != Buffer(t)) == equal) Fail("operator!= is not the negation", "");
+  }
+
+  // The caller writes its own array directly.
+  void WriteCallerArray(size_t, BufferModel&) {
+    const size_t a = in_.Byte() % kArrays;
+    const size_t index = in_.Byte() % kArrayWords;
+    arrays_[a]->data()[index] = arrayModel_[a][index] = in_.Word();
+  }
+
+  void Step(int opcode) {
+    static constexpr Operation kOperations[] = {
+      &Session::Reconstruct, &Session::ConstructCounted, &Session::ConstructOverArray,
+      &Session::CopyConstruct, &Session::MoveConstruct, &Session::CopyAssign, &Session::MoveAssign,
+      &Session::Reset, &Session::Clear, &Session::Set, &Session::Get, &Session::SetChunk,
+      &Session::GetChunk, &Session::CopyData, &Session::Compare, &Session::WriteCallerArray,
+    };
+    static_assert(sizeof(kOperations) / sizeof(kOperations[0]) == 16, "one per opcode");
+    const size_t s = Slot();
+    (this->*kOperations[opcode])(s, model_[s]);
   }
 
   // -- checks after every step --------------------------------------------
@@ -503,8 +529,5 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Input input(data, size);
-  Session session(&input);
-  session.Run();
-  return 0;
+  return fuzz_support::RunSession<Session, Input>(data, size);
 }
