@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -33,11 +34,13 @@ namespace {
 
 constexpr int kCannotDropPrivileges = 126;
 
-// One run of the tool: exit status (or 128 + signal) and both streams.
+// One run of the tool: exit status (or 128 + signal), both streams, and
+// the most memory it held resident.
 struct ToolResult {
   int status = -1;
   std::string out;
   std::string err;
+  long max_resident_kb = 0;
 };
 
 // How one run of the tool is set up; by default both streams are piped back.
@@ -47,6 +50,7 @@ struct ToolOptions {
   bool terminal = false;               // standard output on a pseudo-terminal
   bool merged = false;                 // standard error into standard output's pipe
   int failing_read = 0;                // this read of the storage file fails (EIO)
+  int failing_watch = 0;               // inotify refuses /run/camera with this errno
 };
 
 // The command that starts camprop with `arguments`: the one place that says
@@ -106,10 +110,11 @@ class ToolProcess {
         const int fd = open(options.output, O_WRONLY | O_CLOEXEC);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
       }
-      if (options.failing_read != 0) {
+      if (options.failing_read != 0 || options.failing_watch != 0) {
         // Ahead of the stand-in for /run, where there is one.
         PreloadInChildren(FAILING_READ_PRELOAD);
         setenv("CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read).c_str(), 1);
+        setenv("CAMPROP_TEST_FAILING_WATCH", std::to_string(options.failing_watch).c_str(), 1);
       }
       if (options.uid != static_cast<uid_t>(-1) &&
           (setgroups_none() != 0 || setresgid(options.uid, options.uid, options.uid) != 0 ||
@@ -137,7 +142,7 @@ class ToolProcess {
   // True when the child is still running after `milliseconds`.
   bool StillRunningAfter(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    return waitpid(pid_, &raw_status_, WNOHANG) == 0;
+    return wait4(pid_, &raw_status_, WNOHANG, &usage_) == 0;
   }
 
   // Waits, without reading them, until output bytes are in the pipe; false
@@ -162,9 +167,10 @@ class ToolProcess {
   ToolResult Finish() {
     const bool closed = ReadUntil(nullptr, "");
     if (!closed) kill(pid_, SIGKILL);
-    if (raw_status_ == -1) waitpid(pid_, &raw_status_, 0);
+    if (raw_status_ == -1) wait4(pid_, &raw_status_, 0, &usage_);
     pid_ = -1;
     ToolResult result;
+    result.max_resident_kb = usage_.ru_maxrss;
     result.status = WIFEXITED(raw_status_) ? WEXITSTATUS(raw_status_)
                                            : 128 + WTERMSIG(raw_status_);
     result.out = out_;
@@ -203,6 +209,7 @@ class ToolProcess {
   int out_fd_ = -1;
   int err_fd_ = -1;
   int raw_status_ = -1;
+  rusage usage_ = {};
   std::string out_;
   std::string err_;
 };
@@ -287,7 +294,8 @@ TEST_F(CampropTest, HelpSucceedsAndBadCommandLinesAreUsageErrors) {
       {}, {"frob"}, {"-x"}, {"get"}, {"get", "a", "b", "c"}, {"get", "-x", "k"},
       {"set", "k"}, {"set", "--value=v", "k"}, {"list", "x"}, {"list", "--all"},
       {"check", "x"}, {"watch", "a", "b"}, {"watch", "--count", "0"}, {"watch", "--count"},
-      {"watch", "--timeout", "-1"}, {"watch", "--timeout=soon"}, {"watch", "--since", "1"}};
+      {"watch", "--timeout", "-1"}, {"watch", "--timeout=soon"}, {"watch", "--since", "1"},
+      {"watch", "--timeout", "0x10"}, {"watch", "--timeout=1e3"}};
   for (const auto& arguments : bad) {
     const ToolResult result = RunTool(arguments);
     EXPECT_EQ(2, result.status) << Joined(arguments);
@@ -723,6 +731,110 @@ TEST_F(CampropTest, WatchWaitsForItsDirectoryAndEndsAtItsTimeout) {
   const ToolResult quiet = RunTool({"watch", "--timeout", "0.2"});
   EXPECT_EQ(0, quiet.status);
   EXPECT_EQ("", quiet.out);
+}
+
+TEST_F(CampropTest, WatchLooksOnceASecondWhereItCannotWatchAndSaysSo) {
+  // Each row starts a watch that inotify cannot serve, then changes a key.
+  struct Row {
+    const char* name;
+    uid_t uid;          // run as this user; -1: as the test
+    mode_t dir_mode;    // of /run/camera
+    int failing_watch;  // errno of inotify_add_watch on /run/camera
+    const char* said;
+  };
+  const std::vector<Row> rows = {
+      {"directory without read permission", 65534, 0711, 0,
+       "camprop: cannot watch /run/camera: permission denied; reading "
+       "/run/camera/property_storage once a second instead\n"},
+      {"inotify watch limit reached", static_cast<uid_t>(-1), 0777, ENOSPC,
+       "camprop: cannot watch /run/camera: the limit of inotify watches is reached "
+       "(fs.inotify.max_user_watches); reading /run/camera/property_storage once a "
+       "second instead\n"},
+  };
+  std::string skipped;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ResetStore();
+    ASSERT_EQ(0, property_set("k", "old"));
+    ASSERT_EQ(0, chmod(kStorageDir, row.dir_mode));
+    ToolOptions options;
+    options.uid = row.uid;
+    options.failing_watch = row.failing_watch;
+    ToolProcess watch({"watch", "--count", "1", "--timeout", "60"}, options);
+    if (!watch.WaitForError("interrupt to stop")) {
+      const ToolResult result = watch.Finish();
+      if (result.status == kCannotDropPrivileges) {
+        skipped += std::string(row.name) + ": cannot switch users here. ";
+        continue;
+      }
+      ADD_FAILURE() << result.err;
+      continue;
+    }
+    ASSERT_EQ(0, property_set("k", "new"));
+    const ToolResult result = watch.Finish();
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("[k]: [old] -> [new]\n", WithoutTimes(result.out));
+    // Said once, however many times it looked.
+    EXPECT_EQ(1u, std::count(result.err.begin(), result.err.end(), '\n') - 1) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find(row.said)) << result.err;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+}
+
+TEST_F(CampropTest, WatchTakesItsFirstReadableSnapshotAsItsBaseline) {
+  ASSERT_EQ(0, property_set("a", "1"));
+  ASSERT_EQ(0, property_set("b", "2"));
+  // The first read fails: a and b are there before the watch can see them.
+  ToolOptions options;
+  options.failing_read = 1;
+  ToolProcess watch({"watch", "--count", "1", "--timeout", "60"}, options);
+  ASSERT_TRUE(watch.WaitForError("waiting for it to be readable\n"));
+  ASSERT_EQ(0, chmod(kStoragePath, 0664));  // wakes the watch: it reads again
+  ASSERT_TRUE(watch.WaitForError("camprop: /run/camera/property_storage can be read again\n"));
+  ASSERT_EQ(0, property_set("c", "3"));
+  const ToolResult result = watch.Finish();
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("[c]: (new) -> [3]\n", WithoutTimes(result.out));
+}
+
+TEST_F(CampropTest, ALinkToAHugeSparseFileCostsNoMemory) {
+  // 100 GB that take no room on disk, at the end of a link at the path.
+  const std::string huge = std::string(kStorageDir) + "/huge";
+  const int fd = open(huge.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_LE(0, fd);
+  ASSERT_EQ(0, ftruncate(fd, off_t{100} << 30));
+  close(fd);
+  ASSERT_EQ(0, symlink(huge.c_str(), kStoragePath));
+  for (const char* command : {"list", "check"}) {
+    const ToolResult result = RunTool({command});
+    EXPECT_EQ(1, result.status) << command;
+    EXPECT_NE(std::string::npos, result.err.find("symbolic link")) << command;
+    // A tool that sized its copy by the link's target held 640 MB.
+    EXPECT_GT(200 * 1024, result.max_resident_kb) << command;
+  }
+}
+
+TEST_F(CampropTest, ListEscapesC1ControlsButKeepsUtf8Text) {
+  // What a value holds, and how list shows it.
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"\x9b" "31m", "\\x9b31m"},               // CSI of terminals that honour C1
+      {"\x80\x9f", "\\x80\\x9f"},               // the ends of the C1 range
+      {"\xc2\x9b" "2J", "\\xc2\\x9b2J"},         // CSI as UTF-8
+      {"\xc2\x80\xc2\x9f", "\\xc2\\x80\\xc2\\x9f"},
+      {"\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},  // no-break space, e acute
+      {"\xe2\x82\xac", "\xe2\x82\xac"},         // the euro sign: 0x82 inside a character
+      {"\xe2\x82", "\xe2\\x82"},                 // the same cut short
+      {"\xa0\xff", "\xa0\xff"},                   // Latin-1 text
+  };
+  std::string expected;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string key = "v" + std::to_string(i);
+    ASSERT_EQ(0, property_set(key.c_str(), rows[i].first.c_str()));
+    expected += "#" + std::to_string(i) + " [" + key + "]: [" + rows[i].second + "]\n";
+  }
+  const ToolResult result = RunTool({"list"});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(expected, result.out);
 }
 
 }  // namespace

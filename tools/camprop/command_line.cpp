@@ -90,8 +90,25 @@ bool ParseCount(const char* text, uint64_t* count) {
   return true;
 }
 
+// Plain decimal notation only, as an operator writes seconds: digits with
+// at most one point. strtod alone would also take "0x10" (16 s), "1e3",
+// "inf" and blanks.
+bool IsDecimal(const char* text) {
+  bool digits = false, point = false;
+  for (const char* at = text; *at != '\0'; ++at) {
+    if (*at >= '0' && *at <= '9') {
+      digits = true;
+    } else if (*at == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
+}
+
 bool ParseSeconds(const char* text, double* seconds) {
-  if ((text[0] < '0' || text[0] > '9') && text[0] != '.') return false;
+  if (!IsDecimal(text)) return false;
   char* end = nullptr;
   errno = 0;
   const double value = strtod(text, &end);
