@@ -453,7 +453,10 @@ TEST_F(CampropTest, CheckReportsEveryKindOfDamageAndFails) {
 
   // Each kind alone is enough to fail.
   WriteStoreFile(RecordBytes("a", "1") + "x");
-  EXPECT_EQ(1, RunTool({"check"}).status);
+  EXPECT_EQ("partial record: 1 byte at offset 156 (not a record; the next new key "
+            "overwrites it)\n"
+            "/run/camera/property_storage: 157 bytes, 1 record: damaged (1 problem)\n",
+            RunTool({"check"}).out);
   WriteStoreFile(RecordBytes("a", "1") + RecordBytes("a", "1"));
   EXPECT_EQ(1, RunTool({"check"}).status);
 }
@@ -474,6 +477,18 @@ TEST_F(CampropTest, UnreadableOrForeignFileIsReportedNotTakenAsEmpty) {
   EXPECT_EQ("camprop: cannot store k in /run/camera/property_storage: permission denied\n",
             result.err);
   EXPECT_EQ("v\n", RunTool({"get", "k"}).out);
+
+  // Kept to a group this user is not in: the complaint says how to join it.
+  ASSERT_EQ(0, chmod(kStoragePath, 0660));
+  ASSERT_EQ(0, chown(kStorageDir, 0, 0));
+  ASSERT_EQ(0, chmod(kStorageDir, 03770));
+  const std::string denied = "permission denied (/run/camera is for the group root, which "
+                             "this user is not in: join it with 'sudo usermod -aG root ";
+  EXPECT_EQ(0u, RunTool({"get", "k"}, 65534).err.find("camprop: cannot read " +
+                                                      std::string(kStoragePath) + ": " + denied));
+  EXPECT_EQ(0u, RunTool({"set", "k", "w"}, 65534).err.find("camprop: cannot store k in " +
+                                                           std::string(kStoragePath) + ": " + denied));
+  ASSERT_EQ(0, chmod(kStorageDir, 0777));
 
   // A link planted at the path is refused, never followed.
   ASSERT_EQ(0, rename(kStoragePath, "/run/camera/elsewhere"));
