@@ -2,6 +2,7 @@
 // its output and exit status for each command, its refusals of bad input,
 // its reports on damaged and unreadable files, and the locks it takes.
 #include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -245,6 +246,71 @@ std::string WithoutTimes(const std::string& lines) {
   }
   return result;
 }
+
+// Lays `bytes` down at `path` in one piece.
+void WriteFile(const std::string& path, const std::string& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  ASSERT_LE(0, fd);
+  ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
+  close(fd);
+}
+
+// The whole file at `path`; "<none>" when it cannot be read.
+std::string ReadFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "<none>";
+  std::string bytes;
+  char chunk[4096];
+  ssize_t got;
+  while ((got = read(fd, chunk, sizeof(chunk))) > 0) bytes.append(chunk, static_cast<size_t>(got));
+  close(fd);
+  return bytes;
+}
+
+// `text` without its lines that begin with '#'.
+std::string WithoutComments(const std::string& text) {
+  std::string kept;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    if (text[start] != '#') kept += text.substr(start, end - start);
+    start = end;
+  }
+  return kept;
+}
+
+// A directory of the test's own for the files it hands the tool (settings,
+// saved properties), outside /run: the tool writes there by calls inside the
+// C library, which no stand-in for /run would see. Removed whole at the end.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    const char* tmp = getenv("TMPDIR");
+    std::string name = std::string(tmp != nullptr ? tmp : "/tmp") + "/camprop-test.XXXXXX";
+    if (mkdtemp(name.data()) == nullptr) abort();
+    path_ = name;
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  ~ScratchDirectory() { RemoveTree(path_); }
+
+  // The path of `name` inside.
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // The names inside, sorted.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path_.c_str());
+    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    }
+    if (dir != nullptr) closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
 
 // Holds a whole-file lock on the storage file, as a camera process would.
 class HeldLock {
@@ -692,14 +758,6 @@ TEST_F(CampropTest, GetEscapesControlBytesOnlyForATerminal) {
   EXPECT_EQ("tab\\x09 space\n", RunTool({"get", "unset", "tab\t space"}, options).out);
 }
 
-// Lays `bytes` down at `path` in one piece.
-void WriteFile(const char* path, const std::string& bytes) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  ASSERT_LE(0, fd);
-  ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
-  close(fd);
-}
-
 TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
   // There is no file yet; the watch waits for one.
   ToolProcess watch({"watch", "--count", "6", "--timeout", "60", "cam."});
@@ -712,7 +770,7 @@ TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
   ASSERT_EQ(0, property_set("cam.a", "2"));
   ASSERT_TRUE(watch.WaitForOutput("[cam.a]: [1] -> [2]\n"));
   // Replaced by a damaged file: a key without its NUL, a partial tail.
-  WriteFile("/run/camera/replacement",
+  WriteFile(std::string(kStorageDir) + "/replacement",
             RecordBytes("cam.a", "2") + RecordBytes("cam." + std::string(60, 'x'), "lost") +
                 RecordBytes("cam.b", "\033[2J") + "cut");
   ASSERT_EQ(0, rename("/run/camera/replacement", kStoragePath));
@@ -850,6 +908,180 @@ TEST_F(CampropTest, ListEscapesC1ControlsButKeepsUtf8Text) {
   const ToolResult result = RunTool({"list"});
   EXPECT_EQ(0, result.status);
   EXPECT_EQ(expected, result.out);
+}
+
+TEST_F(CampropTest, LoadChecksEveryLineOfEveryFileBeforeStoringAny) {
+  // Each line and what it becomes: a record as list shows it, or the reason
+  // it is refused; "" for a line that is skipped.
+  struct Row {
+    std::string line;
+    std::string result;
+  };
+  const std::string key63(63, 'k'), value91(91, 'v');
+  const std::vector<Row> good = {
+      {"# defaults of the camera", ""},
+      {"", ""},
+      {" \t # indented", ""},
+      {"plain=1", "[plain]: [2]"},  // the last line overrides it, in place
+      {" \t spaced \t = \t two words \t", "[spaced]: [two words]"},
+      {"empty=", "[empty]: []"},
+      {"equals=a=b", "[equals]: [a=b]"},
+      {"crlf=v\r", "[crlf]: [v]"},
+      {key63 + "=" + value91, "[" + key63 + "]: [" + value91 + "]"},
+      {"plain=2", ""},
+  };
+  const std::vector<Row> bad = {
+      {"no equals sign", "no '=' in the line"},
+      {"  = value", "empty key"},
+      {std::string(64, 'k') + "=v", "key is 64 bytes long; a key holds at most 63 bytes"},
+      {"k=" + std::string(92, 'v'), "value is 92 bytes long; a value holds at most 91 bytes"},
+      {"k\x01=v", "control byte 0x01 in the key"},
+      {"k=tab\there", "control byte 0x09 in the value"},
+      {"k=\x1b[2J", "control byte 0x1b in the value"},
+  };
+  ScratchDirectory dir;
+  const std::string good_file = dir / "10-good.conf", bad_file = dir / "20-bad.conf";
+  std::string text, listed, complaints;
+  for (const Row& row : good) {
+    text += row.line + "\n";
+    if (!row.result.empty()) {
+      listed += "#" + std::to_string(std::count(listed.begin(), listed.end(), '\n')) + " " +
+                row.result + "\n";
+    }
+  }
+  WriteFile(good_file, text);
+  text.clear();
+  for (size_t i = 0; i < bad.size(); ++i) {
+    text += bad[i].line + "\n";
+    complaints += bad_file + ":" + std::to_string(i + 1) + ": " + bad[i].result + "\n";
+  }
+  WriteFile(bad_file, text.substr(0, text.size() - 1));  // the last line without its newline
+
+  ToolResult result = RunTool({"load", good_file, bad_file});
+  EXPECT_EQ(2, result.status);
+  EXPECT_EQ(complaints + "camprop: nothing stored: 7 bad lines\n", result.err);
+  result = RunTool({"load", good_file, dir / "missing.conf"});
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ("camprop: cannot read " + dir / "missing.conf" +
+                ": No such file or directory\ncamprop: nothing stored: 1 file cannot be read\n",
+            result.err);
+  EXPECT_FALSE(StoreFileExists());
+
+  result = RunTool({"load", good_file});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("", result.out + result.err);
+  EXPECT_EQ(listed, RunTool({"list"}).out);
+
+  // A directory stands for its *.conf files in name order: a later file
+  // overrides an earlier one; hidden files and other names are not read.
+  WriteFile(dir / "05-first.conf", "plain=0\nfirst=1\n");
+  WriteFile(dir / ".hidden.conf", "hidden=1\n");
+  WriteFile(dir / "notes.txt", "notes=1\n");
+  ASSERT_EQ(0, unlink(bad_file.c_str()));
+  ASSERT_EQ(0, RunTool({"load", dir / ""}).status);
+  EXPECT_EQ("2\n", RunTool({"get", "plain"}).out);
+  EXPECT_EQ("1\n", RunTool({"get", "first"}).out);
+  EXPECT_EQ("<none>", Lookup("hidden"));
+  EXPECT_EQ("<none>", Lookup("notes"));
+}
+
+TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
+  ScratchDirectory dir;
+  const std::string file = dir / "persist.properties";
+  // Saved at an earlier boot and not restored yet: a watch that starts now
+  // must not erase it.
+  WriteFile(file, "persist.kept=1\n");
+  {
+    ToolProcess watch({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    ASSERT_EQ(0, RunTool({"set", "persist.x", "5"}).status);
+    ASSERT_EQ(0, RunTool({"set", "vendor.y", "6"}).status);  // not a persist. key
+    ASSERT_EQ(0, property_set("persist.ctl", "two\nlines"));
+    ASSERT_TRUE(watch.WaitForError(
+        "camprop: persist.ctl holds a value that no line of " + file +
+        " can carry (a control byte, or blanks at an end); it is not saved\n"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ReadFile(file).find("persist.x=5\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ("persist.kept=1\npersist.x=5\n", WithoutComments(ReadFile(file)));
+  }  // SIGKILL: no chance to tidy up
+  EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
+
+  ResetStore();  // what a reboot does to /run
+  const ToolResult restored = RunTool({"persist", "restore", "--file", file});
+  EXPECT_EQ(0, restored.status);
+  EXPECT_EQ("", restored.out + restored.err);
+  EXPECT_EQ("5\n", RunTool({"get", "persist.x"}).out);
+  EXPECT_EQ("1\n", RunTool({"get", "persist.kept"}).out);
+  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+}
+
+TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
+  ScratchDirectory dir;
+  const std::string file = dir / "persist.properties";
+  const std::string damaged = "persist.a=1\nbroken\npersist.b=" + std::string(92, 'v') +
+                              "\nvendor.c=3\n persist.d = 4 \n\xff\x00garbage";
+  WriteFile(file, damaged);
+  ToolResult result = RunTool({"persist", "restore", "--file", file});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(file + ":2: no '=' in the line\n" +
+            file + ":3: value is 92 bytes long; a value holds at most 91 bytes\n" +
+            file + ":4: key does not begin with \"persist.\"\n" +
+            file + ":6: no '=' in the line\n"
+            "camprop: skipped 4 damaged lines of " + file + "\n"
+            "camprop: kept the damaged file as " + file + ".bad\n",
+            result.err);
+  EXPECT_EQ(damaged, ReadFile(file + ".bad"));
+  EXPECT_EQ("1\n", RunTool({"get", "persist.a"}).out);
+  EXPECT_EQ("4\n", RunTool({"get", "persist.d"}).out);
+  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  // A watch writes the sound part anew at once.
+  {
+    ToolProcess watch({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    EXPECT_EQ("persist.a=1\npersist.d=4\n", WithoutComments(ReadFile(file)));
+  }
+
+  // What lies at the path instead of a file never hangs or crashes either
+  // command; only a file too large to be ours is moved aside (and the watch
+  // then starts afresh).
+  struct Row {
+    const char* name;
+    std::function<void()> make;
+    int status;
+    std::string complaint;
+  };
+  const std::vector<Row> rows = {
+      {"directory", [&] { ASSERT_EQ(0, mkdir(file.c_str(), 0755)); }, 1,
+       "camprop: cannot read " + file + ": is not a regular file\n"},
+      {"FIFO", [&] { ASSERT_EQ(0, mkfifo(file.c_str(), 0644)); }, 1,
+       "camprop: cannot read " + file + ": is not a regular file\n"},
+      {"link", [&] { ASSERT_EQ(0, symlink((file + ".bad").c_str(), file.c_str())); }, 1,
+       "camprop: cannot read " + file + ": is a symbolic link, which is not followed\n"},
+      {"sparse 1 GB", [&] {
+         WriteFile(file, "x");
+         ASSERT_EQ(0, truncate(file.c_str(), off_t{1} << 30));
+       },
+       0, "camprop: " + file + " is larger than 16 MiB, more than any settings file holds; "
+          "nothing of it is restored\ncamprop: kept the damaged file as " + file + ".bad\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RemoveTree(file);
+    row.make();
+    for (const char* command : {"restore", "watch"}) {
+      ToolProcess tool({"persist", command, "--file", file});
+      if (std::string(command) == "watch" && row.status == 0) {
+        EXPECT_TRUE(tool.WaitForError("stop with a signal\n"));
+        continue;
+      }
+      result = tool.Finish();
+      EXPECT_EQ(row.status, result.status) << command;
+      EXPECT_EQ(row.complaint, result.err) << command;
+    }
+  }
 }
 
 }  // namespace
