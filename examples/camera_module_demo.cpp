@@ -5,7 +5,7 @@
 // that bad descriptions produce), and locate its words in the EXIF
 // software-tag area.
 //
-// Run it through scripts/private-run.sh (the README's main command does) to
+// Run it through tests/support/private_run (the README's main command does) to
 // keep the machine's /run untouched. Platform-log and unified-logger lines go
 // to standard error, the module's own summary to standard output.
 #include <stdint.h>

@@ -17,6 +17,10 @@
 # Packaged libraries carry none (they belong in the loader's default
 # directories), so with --prefix the programs run with LD_LIBRARY_PATH set
 # to the tree's library directory.
+#
+# Programs run in a private /run through the launcher of a build
+# (tests/support/private_run): BUILD_DIR's own, or with --prefix the one
+# that ISPUTILS_PRIVATE_RUN names.
 set -euo pipefail
 usage() {
   echo "usage: $0 BUILD_DIR | --prefix DIR" >&2
@@ -37,6 +41,10 @@ esac
 
 step() { printf -- '--- %s\n' "$*"; }
 fail() { echo "check-consumer: $*" >&2; exit 1; }
+
+private_run=${ISPUTILS_PRIVATE_RUN:-${build:+$build/tests/support/private_run}}
+[[ -x $private_run ]] ||
+  fail "no launcher for a private /run (build tests/support/private_run; set ISPUTILS_PRIVATE_RUN)"
 
 if [[ -n $build ]]; then
   step "install into a temporary prefix"
@@ -106,9 +114,9 @@ for binary in "$work/cmake/isputils_consumer" "$work/pkgconfig-consumer"; do
         [[ $path == "$libdir"/* ]] || fail "$binary loads $name from '$path', not from $libdir" ;;
     esac
   done < <(ldd "$binary")
-  "$root/scripts/private-run.sh" "$binary"
+  "$private_run" "$binary"
 done
-"$root/scripts/private-run.sh" sh -c '
+"$private_run" sh -c '
   set -e
   "$1" set persist.qvx.camera.log_level 3
   "$1" set vendor.debug.aaa.perframe_prop.enable 1

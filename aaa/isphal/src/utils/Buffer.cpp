@@ -10,6 +10,12 @@ namespace {
 
 constexpr char kTag[] = "revuvi-Buffer";
 
+// A literal, so that the error report appends its decoration at compile
+// time; named, so that the report is one line: the line it gives is that of
+// the whole statement whatever the compiler (GCC names a statement over
+// several lines by its first line, clang by its last).
+#define BUFFER_INFO_ERROR "[%s] error: wrong info, va=%lx, fd=%d, bufSize=%zu"
+
 // Either memory and a size, or neither. A descriptor of 0 is no descriptor;
 // a negative one still counts, so that a failed open passed in by mistake is
 // caught rather than taken for "no memory".
@@ -53,8 +59,7 @@ Buffer::Buffer(long va, int fd, unsigned long offset, unsigned long bufferSize,
       mStride(stride),
       mHasGeometry(true) {
   if (IsConsistent(va, fd, bufferSize)) return;
-  ISP_REPORT_ERROR(kTag, "[%s] error: wrong info, va=%lx, fd=%d, bufSize=%zu",
-                   static_cast<unsigned long>(va), fd, bufferSize);
+  ISP_REPORT_ERROR(kTag, BUFFER_INFO_ERROR, static_cast<unsigned long>(va), fd, bufferSize);
   // Only the memory is dropped: offset, format and geometry stay for the
   // caller's diagnostics.
   mVa = 0;

@@ -12,6 +12,17 @@ namespace {
 constexpr char kTag[] = "IspExifSwTag";
 constexpr uint32_t kWordSize = 4;
 
+// Literals, so that the error report appends its decoration at compile
+// time; named, so that each report is one line: the line it gives is that
+// of the whole statement whatever the compiler (GCC names a statement over
+// several lines by its first line, clang by its last).
+#define EXIF_SIZE_ERROR                                              \
+  "[%s] error: %s exif struct not sync with EXIF SW_TAG eNum. "    \
+  "src_buf_size(%d) eNumSize(%d) eStart(%d) eEnd(%d)"
+#define EXIF_TRIAGE_ERROR                                            \
+  "[%s] error: Error: %s exif struct not match EXIF SW_TAG eNum\n" \
+  "TRIAGEHOOK_KEY:ALG_EXIF_SIZE_CHECK"
+
 }  // namespace
 
 uint32_t* getExifSwTagPointer(module_exif_info& info) {
@@ -20,14 +31,9 @@ uint32_t* getExifSwTagPointer(module_exif_info& info) {
   if (info.src_buf_size != expectedSize) {
     // A missing name still gives a readable line rather than a null "%s".
     const char* name = info.module_name != nullptr ? info.module_name : "(null)";
-    ISP_REPORT_ERROR(kTag,
-                     "[%s] error: %s exif struct not sync with EXIF SW_TAG eNum. "
-                     "src_buf_size(%d) eNumSize(%d) eStart(%d) eEnd(%d)",
-                     name, info.src_buf_size, expectedSize, info.eStart, info.eEnd);
-    ISP_REPORT_ERROR(kTag,
-                     "[%s] error: Error: %s exif struct not match EXIF SW_TAG eNum\n"
-                     "TRIAGEHOOK_KEY:ALG_EXIF_SIZE_CHECK",
-                     name);
+    const int32_t size = info.src_buf_size;
+    ISP_REPORT_ERROR(kTag, EXIF_SIZE_ERROR, name, size, expectedSize, info.eStart, info.eEnd);
+    ISP_REPORT_ERROR(kTag, EXIF_TRIAGE_ERROR, name);
     return nullptr;
   }
   if (info.sw_tag_buf == nullptr) return nullptr;
