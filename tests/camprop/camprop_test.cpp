@@ -991,6 +991,8 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   // Saved at an earlier boot and not restored yet: a watch that starts now
   // must not erase it.
   WriteFile(file, "persist.kept=1\n");
+  struct stat before, after;
+  ASSERT_EQ(0, stat(file.c_str(), &before));
   {
     ToolProcess watch({"persist", "watch", "--file", file});
     ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
@@ -1006,6 +1008,10 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_EQ("persist.kept=1\npersist.x=5\n", WithoutComments(ReadFile(file)));
+    // Replaced by a rename, never rewritten in place, where a power cut
+    // would leave it cut short.
+    ASSERT_EQ(0, stat(file.c_str(), &after));
+    EXPECT_NE(before.st_ino, after.st_ino);
   }  // SIGKILL: no chance to tidy up
   EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
 
