@@ -88,6 +88,12 @@ cmake --build "$work/cmake" >/dev/null
 step "consumer through pkg-config"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 export PKG_CONFIG_LIBDIR=$libdir/pkgconfig
+# Packaged files name the prefix they install to (prefix=/usr); a tree of
+# them unpacked elsewhere is reached as a sysroot, as a cross build would.
+pc_prefix=$(pkg-config --variable=prefix propstore)
+if [[ $pc_prefix == /* && $prefix != "$pc_prefix" && $prefix == *"$pc_prefix" ]]; then
+  export PKG_CONFIG_SYSROOT_DIR=${prefix%"$pc_prefix"}
+fi
 modules=(propstore platlog ispbuffers)
 pkg-config --exists --print-errors "${modules[@]}"
 read -r -a cflags <<<"$(pkg-config --cflags "${modules[@]}")"

@@ -36,7 +36,7 @@ stage_table=(
   "tsan      | the threaded and multi-process tests under ThreadSanitizer            |"
   "fuzz      | each fuzz target from its seed corpus                                 | clang libclang-rt-dev"
   "consumer  | a consumer built with CMake and pkg-config against the installed tree |"
-  "package   | the Debian packages: contents, relations, lintian, a consumer of them | build-deps lintian systemd"
+  "package   | the Debian packages: contents, relations, lintian, a consumer of them | build-deps lintian systemd man-db"
   "arm64     | an AArch64 cross build: its unit tests under QEMU, its binary interface | g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64"
   "fresh     | the README's two commands on a fresh minimal Debian 12 root            | debootstrap"
 )

@@ -2,6 +2,7 @@
 // its output and exit status for each command, its refusals of bad input,
 // its reports on damaged and unreadable files, and the locks it takes.
 #include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -10,6 +11,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -33,11 +35,13 @@ namespace {
 
 constexpr int kCannotDropPrivileges = 126;
 
-// One run of the tool: exit status (or 128 + signal) and both streams.
+// One run of the tool: exit status (or 128 + signal), both streams, and
+// the most memory it held resident.
 struct ToolResult {
   int status = -1;
   std::string out;
   std::string err;
+  long max_resident_kb = 0;
 };
 
 // How one run of the tool is set up; by default both streams are piped back.
@@ -47,6 +51,7 @@ struct ToolOptions {
   bool terminal = false;               // standard output on a pseudo-terminal
   bool merged = false;                 // standard error into standard output's pipe
   int failing_read = 0;                // this read of the storage file fails (EIO)
+  int failing_watch = 0;               // inotify refuses /run/camera with this errno
 };
 
 // The command that starts camprop with `arguments`: the one place that says
@@ -106,10 +111,11 @@ class ToolProcess {
         const int fd = open(options.output, O_WRONLY | O_CLOEXEC);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
       }
-      if (options.failing_read != 0) {
+      if (options.failing_read != 0 || options.failing_watch != 0) {
         // Ahead of the stand-in for /run, where there is one.
         PreloadInChildren(FAILING_READ_PRELOAD);
         setenv("CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read).c_str(), 1);
+        setenv("CAMPROP_TEST_FAILING_WATCH", std::to_string(options.failing_watch).c_str(), 1);
       }
       if (options.uid != static_cast<uid_t>(-1) &&
           (setgroups_none() != 0 || setresgid(options.uid, options.uid, options.uid) != 0 ||
@@ -137,7 +143,7 @@ class ToolProcess {
   // True when the child is still running after `milliseconds`.
   bool StillRunningAfter(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    return waitpid(pid_, &raw_status_, WNOHANG) == 0;
+    return wait4(pid_, &raw_status_, WNOHANG, &usage_) == 0;
   }
 
   // Waits, without reading them, until output bytes are in the pipe; false
@@ -162,9 +168,10 @@ class ToolProcess {
   ToolResult Finish() {
     const bool closed = ReadUntil(nullptr, "");
     if (!closed) kill(pid_, SIGKILL);
-    if (raw_status_ == -1) waitpid(pid_, &raw_status_, 0);
+    if (raw_status_ == -1) wait4(pid_, &raw_status_, 0, &usage_);
     pid_ = -1;
     ToolResult result;
+    result.max_resident_kb = usage_.ru_maxrss;
     result.status = WIFEXITED(raw_status_) ? WEXITSTATUS(raw_status_)
                                            : 128 + WTERMSIG(raw_status_);
     result.out = out_;
@@ -203,6 +210,7 @@ class ToolProcess {
   int out_fd_ = -1;
   int err_fd_ = -1;
   int raw_status_ = -1;
+  rusage usage_ = {};
   std::string out_;
   std::string err_;
 };
@@ -238,6 +246,71 @@ std::string WithoutTimes(const std::string& lines) {
   }
   return result;
 }
+
+// Lays `bytes` down at `path` in one piece.
+void WriteFile(const std::string& path, const std::string& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  ASSERT_LE(0, fd);
+  ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
+  close(fd);
+}
+
+// The whole file at `path`; "<none>" when it cannot be read.
+std::string ReadFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "<none>";
+  std::string bytes;
+  char chunk[4096];
+  ssize_t got;
+  while ((got = read(fd, chunk, sizeof(chunk))) > 0) bytes.append(chunk, static_cast<size_t>(got));
+  close(fd);
+  return bytes;
+}
+
+// `text` without its lines that begin with '#'.
+std::string WithoutComments(const std::string& text) {
+  std::string kept;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    if (text[start] != '#') kept += text.substr(start, end - start);
+    start = end;
+  }
+  return kept;
+}
+
+// A directory of the test's own for the files it hands the tool (settings,
+// saved properties), outside /run: the tool writes there by calls inside the
+// C library, which no stand-in for /run would see. Removed whole at the end.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    const char* tmp = getenv("TMPDIR");
+    std::string name = std::string(tmp != nullptr ? tmp : "/tmp") + "/camprop-test.XXXXXX";
+    if (mkdtemp(name.data()) == nullptr) abort();
+    path_ = name;
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  ~ScratchDirectory() { RemoveTree(path_); }
+
+  // The path of `name` inside.
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // The names inside, sorted.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path_.c_str());
+    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    }
+    if (dir != nullptr) closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
 
 // Holds a whole-file lock on the storage file, as a camera process would.
 class HeldLock {
@@ -287,7 +360,8 @@ TEST_F(CampropTest, HelpSucceedsAndBadCommandLinesAreUsageErrors) {
       {}, {"frob"}, {"-x"}, {"get"}, {"get", "a", "b", "c"}, {"get", "-x", "k"},
       {"set", "k"}, {"set", "--value=v", "k"}, {"list", "x"}, {"list", "--all"},
       {"check", "x"}, {"watch", "a", "b"}, {"watch", "--count", "0"}, {"watch", "--count"},
-      {"watch", "--timeout", "-1"}, {"watch", "--timeout=soon"}, {"watch", "--since", "1"}};
+      {"watch", "--timeout", "-1"}, {"watch", "--timeout=soon"}, {"watch", "--since", "1"},
+      {"watch", "--timeout", "0x10"}, {"watch", "--timeout=1e3"}};
   for (const auto& arguments : bad) {
     const ToolResult result = RunTool(arguments);
     EXPECT_EQ(2, result.status) << Joined(arguments);
@@ -445,7 +519,10 @@ TEST_F(CampropTest, CheckReportsEveryKindOfDamageAndFails) {
 
   // Each kind alone is enough to fail.
   WriteStoreFile(RecordBytes("a", "1") + "x");
-  EXPECT_EQ(1, RunTool({"check"}).status);
+  EXPECT_EQ("partial record: 1 byte at offset 156 (not a record; the next new key "
+            "overwrites it)\n"
+            "/run/camera/property_storage: 157 bytes, 1 record: damaged (1 problem)\n",
+            RunTool({"check"}).out);
   WriteStoreFile(RecordBytes("a", "1") + RecordBytes("a", "1"));
   EXPECT_EQ(1, RunTool({"check"}).status);
 }
@@ -466,6 +543,18 @@ TEST_F(CampropTest, UnreadableOrForeignFileIsReportedNotTakenAsEmpty) {
   EXPECT_EQ("camprop: cannot store k in /run/camera/property_storage: permission denied\n",
             result.err);
   EXPECT_EQ("v\n", RunTool({"get", "k"}).out);
+
+  // Kept to a group this user is not in: the complaint says how to join it.
+  ASSERT_EQ(0, chmod(kStoragePath, 0660));
+  ASSERT_EQ(0, chown(kStorageDir, 0, 0));
+  ASSERT_EQ(0, chmod(kStorageDir, 03770));
+  const std::string denied = "permission denied (/run/camera is for the group root, which "
+                             "this user is not in: join it with 'sudo usermod -aG root ";
+  EXPECT_EQ(0u, RunTool({"get", "k"}, 65534).err.find("camprop: cannot read " +
+                                                      std::string(kStoragePath) + ": " + denied));
+  EXPECT_EQ(0u, RunTool({"set", "k", "w"}, 65534).err.find("camprop: cannot store k in " +
+                                                           std::string(kStoragePath) + ": " + denied));
+  ASSERT_EQ(0, chmod(kStorageDir, 0777));
 
   // A link planted at the path is refused, never followed.
   ASSERT_EQ(0, rename(kStoragePath, "/run/camera/elsewhere"));
@@ -669,14 +758,6 @@ TEST_F(CampropTest, GetEscapesControlBytesOnlyForATerminal) {
   EXPECT_EQ("tab\\x09 space\n", RunTool({"get", "unset", "tab\t space"}, options).out);
 }
 
-// Lays `bytes` down at `path` in one piece.
-void WriteFile(const char* path, const std::string& bytes) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  ASSERT_LE(0, fd);
-  ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
-  close(fd);
-}
-
 TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
   // There is no file yet; the watch waits for one.
   ToolProcess watch({"watch", "--count", "6", "--timeout", "60", "cam."});
@@ -689,7 +770,7 @@ TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
   ASSERT_EQ(0, property_set("cam.a", "2"));
   ASSERT_TRUE(watch.WaitForOutput("[cam.a]: [1] -> [2]\n"));
   // Replaced by a damaged file: a key without its NUL, a partial tail.
-  WriteFile("/run/camera/replacement",
+  WriteFile(std::string(kStorageDir) + "/replacement",
             RecordBytes("cam.a", "2") + RecordBytes("cam." + std::string(60, 'x'), "lost") +
                 RecordBytes("cam.b", "\033[2J") + "cut");
   ASSERT_EQ(0, rename("/run/camera/replacement", kStoragePath));
@@ -723,6 +804,290 @@ TEST_F(CampropTest, WatchWaitsForItsDirectoryAndEndsAtItsTimeout) {
   const ToolResult quiet = RunTool({"watch", "--timeout", "0.2"});
   EXPECT_EQ(0, quiet.status);
   EXPECT_EQ("", quiet.out);
+}
+
+TEST_F(CampropTest, WatchLooksOnceASecondWhereItCannotWatchAndSaysSo) {
+  // Each row starts a watch that inotify cannot serve, then changes a key.
+  struct Row {
+    const char* name;
+    uid_t uid;          // run as this user; -1: as the test
+    mode_t dir_mode;    // of /run/camera
+    int failing_watch;  // errno of inotify_add_watch on /run/camera
+    const char* said;
+  };
+  const std::vector<Row> rows = {
+      {"directory without read permission", 65534, 0711, 0,
+       "camprop: cannot watch /run/camera: permission denied; reading "
+       "/run/camera/property_storage once a second instead\n"},
+      {"inotify watch limit reached", static_cast<uid_t>(-1), 0777, ENOSPC,
+       "camprop: cannot watch /run/camera: the limit of inotify watches is reached "
+       "(fs.inotify.max_user_watches); reading /run/camera/property_storage once a "
+       "second instead\n"},
+  };
+  std::string skipped;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ResetStore();
+    ASSERT_EQ(0, property_set("k", "old"));
+    ASSERT_EQ(0, chmod(kStorageDir, row.dir_mode));
+    ToolOptions options;
+    options.uid = row.uid;
+    options.failing_watch = row.failing_watch;
+    ToolProcess watch({"watch", "--count", "1", "--timeout", "60"}, options);
+    if (!watch.WaitForError("interrupt to stop")) {
+      const ToolResult result = watch.Finish();
+      if (result.status == kCannotDropPrivileges) {
+        skipped += std::string(row.name) + ": cannot switch users here. ";
+        continue;
+      }
+      ADD_FAILURE() << result.err;
+      continue;
+    }
+    ASSERT_EQ(0, property_set("k", "new"));
+    const ToolResult result = watch.Finish();
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ("[k]: [old] -> [new]\n", WithoutTimes(result.out));
+    // Said once, however many times it looked.
+    EXPECT_EQ(1u, std::count(result.err.begin(), result.err.end(), '\n') - 1) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find(row.said)) << result.err;
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+}
+
+TEST_F(CampropTest, WatchTakesItsFirstReadableSnapshotAsItsBaseline) {
+  ASSERT_EQ(0, property_set("a", "1"));
+  ASSERT_EQ(0, property_set("b", "2"));
+  // The first read fails: a and b are there before the watch can see them.
+  ToolOptions options;
+  options.failing_read = 1;
+  ToolProcess watch({"watch", "--count", "1", "--timeout", "60"}, options);
+  ASSERT_TRUE(watch.WaitForError("waiting for it to be readable\n"));
+  ASSERT_EQ(0, chmod(kStoragePath, 0664));  // wakes the watch: it reads again
+  ASSERT_TRUE(watch.WaitForError("camprop: /run/camera/property_storage can be read again\n"));
+  ASSERT_EQ(0, property_set("c", "3"));
+  const ToolResult result = watch.Finish();
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("[c]: (new) -> [3]\n", WithoutTimes(result.out));
+}
+
+TEST_F(CampropTest, ALinkToAHugeSparseFileCostsNoMemory) {
+  // 100 GB that take no room on disk, at the end of a link at the path.
+  const std::string huge = std::string(kStorageDir) + "/huge";
+  const int fd = open(huge.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_LE(0, fd);
+  ASSERT_EQ(0, ftruncate(fd, off_t{100} << 30));
+  close(fd);
+  ASSERT_EQ(0, symlink(huge.c_str(), kStoragePath));
+  for (const char* command : {"list", "check"}) {
+    const ToolResult result = RunTool({command});
+    EXPECT_EQ(1, result.status) << command;
+    EXPECT_NE(std::string::npos, result.err.find("symbolic link")) << command;
+    // A tool that sized its copy by the link's target held 640 MB.
+    EXPECT_GT(200 * 1024, result.max_resident_kb) << command;
+  }
+}
+
+TEST_F(CampropTest, ListEscapesC1ControlsButKeepsUtf8Text) {
+  // What a value holds, and how list shows it.
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"\x9b" "31m", "\\x9b31m"},               // CSI of terminals that honour C1
+      {"\x80\x9f", "\\x80\\x9f"},               // the ends of the C1 range
+      {"\xc2\x9b" "2J", "\\xc2\\x9b2J"},         // CSI as UTF-8
+      {"\xc2\x80\xc2\x9f", "\\xc2\\x80\\xc2\\x9f"},
+      {"\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},  // no-break space, e acute
+      {"\xe2\x82\xac", "\xe2\x82\xac"},         // the euro sign: 0x82 inside a character
+      {"\xe2\x82", "\xe2\\x82"},                 // the same cut short
+      {"\xa0\xff", "\xa0\xff"},                   // Latin-1 text
+  };
+  std::string expected;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string key = "v" + std::to_string(i);
+    ASSERT_EQ(0, property_set(key.c_str(), rows[i].first.c_str()));
+    expected += "#" + std::to_string(i) + " [" + key + "]: [" + rows[i].second + "]\n";
+  }
+  const ToolResult result = RunTool({"list"});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(expected, result.out);
+}
+
+TEST_F(CampropTest, LoadChecksEveryLineOfEveryFileBeforeStoringAny) {
+  // Each line and what it becomes: a record as list shows it, or the reason
+  // it is refused; "" for a line that is skipped.
+  struct Row {
+    std::string line;
+    std::string result;
+  };
+  const std::string key63(63, 'k'), value91(91, 'v');
+  const std::vector<Row> good = {
+      {"# defaults of the camera", ""},
+      {"", ""},
+      {" \t # indented", ""},
+      {"plain=1", "[plain]: [2]"},  // the last line overrides it, in place
+      {" \t spaced \t = \t two words \t", "[spaced]: [two words]"},
+      {"empty=", "[empty]: []"},
+      {"equals=a=b", "[equals]: [a=b]"},
+      {"crlf=v\r", "[crlf]: [v]"},
+      {key63 + "=" + value91, "[" + key63 + "]: [" + value91 + "]"},
+      {"plain=2", ""},
+  };
+  const std::vector<Row> bad = {
+      {"no equals sign", "no '=' in the line"},
+      {"  = value", "empty key"},
+      {std::string(64, 'k') + "=v", "key is 64 bytes long; a key holds at most 63 bytes"},
+      {"k=" + std::string(92, 'v'), "value is 92 bytes long; a value holds at most 91 bytes"},
+      {"k\x01=v", "control byte 0x01 in the key"},
+      {"k=tab\there", "control byte 0x09 in the value"},
+      {"k=\x1b[2J", "control byte 0x1b in the value"},
+  };
+  ScratchDirectory dir;
+  const std::string good_file = dir / "10-good.conf", bad_file = dir / "20-bad.conf";
+  std::string text, listed, complaints;
+  for (const Row& row : good) {
+    text += row.line + "\n";
+    if (!row.result.empty()) {
+      listed += "#" + std::to_string(std::count(listed.begin(), listed.end(), '\n')) + " " +
+                row.result + "\n";
+    }
+  }
+  WriteFile(good_file, text);
+  text.clear();
+  for (size_t i = 0; i < bad.size(); ++i) {
+    text += bad[i].line + "\n";
+    complaints += bad_file + ":" + std::to_string(i + 1) + ": " + bad[i].result + "\n";
+  }
+  WriteFile(bad_file, text.substr(0, text.size() - 1));  // the last line without its newline
+
+  ToolResult result = RunTool({"load", good_file, bad_file});
+  EXPECT_EQ(2, result.status);
+  EXPECT_EQ(complaints + "camprop: nothing stored: 7 bad lines\n", result.err);
+  result = RunTool({"load", good_file, dir / "missing.conf"});
+  EXPECT_EQ(1, result.status);
+  EXPECT_EQ("camprop: cannot read " + dir / "missing.conf" +
+                ": No such file or directory\ncamprop: nothing stored: 1 file cannot be read\n",
+            result.err);
+  EXPECT_FALSE(StoreFileExists());
+
+  result = RunTool({"load", good_file});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("", result.out + result.err);
+  EXPECT_EQ(listed, RunTool({"list"}).out);
+
+  // A directory stands for its *.conf files in name order: a later file
+  // overrides an earlier one; hidden files and other names are not read.
+  WriteFile(dir / "05-first.conf", "plain=0\nfirst=1\n");
+  WriteFile(dir / ".hidden.conf", "hidden=1\n");
+  WriteFile(dir / "notes.txt", "notes=1\n");
+  ASSERT_EQ(0, unlink(bad_file.c_str()));
+  ASSERT_EQ(0, RunTool({"load", dir / ""}).status);
+  EXPECT_EQ("2\n", RunTool({"get", "plain"}).out);
+  EXPECT_EQ("1\n", RunTool({"get", "first"}).out);
+  EXPECT_EQ("<none>", Lookup("hidden"));
+  EXPECT_EQ("<none>", Lookup("notes"));
+}
+
+TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
+  ScratchDirectory dir;
+  const std::string file = dir / "persist.properties";
+  // Saved at an earlier boot and not restored yet: a watch that starts now
+  // must not erase it.
+  WriteFile(file, "persist.kept=1\n");
+  struct stat before, after;
+  ASSERT_EQ(0, stat(file.c_str(), &before));
+  {
+    ToolProcess watch({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    ASSERT_EQ(0, RunTool({"set", "persist.x", "5"}).status);
+    ASSERT_EQ(0, RunTool({"set", "vendor.y", "6"}).status);  // not a persist. key
+    ASSERT_EQ(0, property_set("persist.ctl", "two\nlines"));
+    ASSERT_TRUE(watch.WaitForError(
+        "camprop: persist.ctl holds a value that no line of " + file +
+        " can carry (a control byte, or blanks at an end); it is not saved\n"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ReadFile(file).find("persist.x=5\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ("persist.kept=1\npersist.x=5\n", WithoutComments(ReadFile(file)));
+    // Replaced by a rename, never rewritten in place, where a power cut
+    // would leave it cut short.
+    ASSERT_EQ(0, stat(file.c_str(), &after));
+    EXPECT_NE(before.st_ino, after.st_ino);
+  }  // SIGKILL: no chance to tidy up
+  EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
+
+  ResetStore();  // what a reboot does to /run
+  const ToolResult restored = RunTool({"persist", "restore", "--file", file});
+  EXPECT_EQ(0, restored.status);
+  EXPECT_EQ("", restored.out + restored.err);
+  EXPECT_EQ("5\n", RunTool({"get", "persist.x"}).out);
+  EXPECT_EQ("1\n", RunTool({"get", "persist.kept"}).out);
+  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+}
+
+TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
+  ScratchDirectory dir;
+  const std::string file = dir / "persist.properties";
+  const std::string damaged = "persist.a=1\nbroken\npersist.b=" + std::string(92, 'v') +
+                              "\nvendor.c=3\n persist.d = 4 \n\xff\x00garbage";
+  WriteFile(file, damaged);
+  ToolResult result = RunTool({"persist", "restore", "--file", file});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(file + ":2: no '=' in the line\n" +
+            file + ":3: value is 92 bytes long; a value holds at most 91 bytes\n" +
+            file + ":4: key does not begin with \"persist.\"\n" +
+            file + ":6: no '=' in the line\n"
+            "camprop: skipped 4 damaged lines of " + file + "\n"
+            "camprop: kept the damaged file as " + file + ".bad\n",
+            result.err);
+  EXPECT_EQ(damaged, ReadFile(file + ".bad"));
+  EXPECT_EQ("1\n", RunTool({"get", "persist.a"}).out);
+  EXPECT_EQ("4\n", RunTool({"get", "persist.d"}).out);
+  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  // A watch writes the sound part anew at once.
+  {
+    ToolProcess watch({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    EXPECT_EQ("persist.a=1\npersist.d=4\n", WithoutComments(ReadFile(file)));
+  }
+
+  // What lies at the path instead of a file never hangs or crashes either
+  // command; only a file too large to be ours is moved aside (and the watch
+  // then starts afresh).
+  struct Row {
+    const char* name;
+    std::function<void()> make;
+    int status;
+    std::string complaint;
+  };
+  const std::vector<Row> rows = {
+      {"directory", [&] { ASSERT_EQ(0, mkdir(file.c_str(), 0755)); }, 1,
+       "camprop: cannot read " + file + ": is not a regular file\n"},
+      {"FIFO", [&] { ASSERT_EQ(0, mkfifo(file.c_str(), 0644)); }, 1,
+       "camprop: cannot read " + file + ": is not a regular file\n"},
+      {"link", [&] { ASSERT_EQ(0, symlink((file + ".bad").c_str(), file.c_str())); }, 1,
+       "camprop: cannot read " + file + ": is a symbolic link, which is not followed\n"},
+      {"sparse 1 GB", [&] {
+         WriteFile(file, "x");
+         ASSERT_EQ(0, truncate(file.c_str(), off_t{1} << 30));
+       },
+       0, "camprop: " + file + " is larger than 16 MiB, more than any settings file holds; "
+          "nothing of it is restored\ncamprop: kept the damaged file as " + file + ".bad\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RemoveTree(file);
+    row.make();
+    for (const char* command : {"restore", "watch"}) {
+      ToolProcess tool({"persist", command, "--file", file});
+      if (std::string(command) == "watch" && row.status == 0) {
+        EXPECT_TRUE(tool.WaitForError("stop with a signal\n"));
+        continue;
+      }
+      result = tool.Finish();
+      EXPECT_EQ(row.status, result.status) << command;
+      EXPECT_EQ(row.complaint, result.err) << command;
+    }
+  }
 }
 
 }  // namespace

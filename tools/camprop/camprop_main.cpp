@@ -6,6 +6,7 @@
 
 #include "tools/camprop/command_line.h"
 #include "tools/camprop/commands.h"
+#include "tools/camprop/persist_file.h"
 #include "tools/camprop/standard_output.h"
 
 namespace {
@@ -23,6 +24,14 @@ int Run(const camprop::CommandLine& line) {
       return camprop::RunCheck();
     case camprop::Command::kWatch:
       return camprop::RunWatch(operand.empty() ? std::string() : operand[0], line.watch);
+    case camprop::Command::kLoad:
+      return camprop::RunLoad(operand);
+    case camprop::Command::kPersistRestore:
+      return camprop::RunPersistRestore(line.file != nullptr ? line.file
+                                                             : camprop::kDefaultPersistPath);
+    case camprop::Command::kPersistWatch:
+      return camprop::RunPersistWatch(line.file != nullptr ? line.file
+                                                           : camprop::kDefaultPersistPath);
     case camprop::Command::kHelp:
       break;
   }

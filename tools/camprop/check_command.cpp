@@ -66,13 +66,15 @@ int RunCheck() {
   const char* path = propstore::kStoragePath;
   const unsigned long long whole_bytes = scan.whole_records * PROPERTY_RECORD_SIZE;
   if (scan.tail_bytes != 0) {
-    printf("partial record: %zu bytes at offset %llu (not a record; the next new key "
+    printf("partial record: %zu %s at offset %llu (not a record; the next new key "
            "overwrites it)\n",
-           scan.tail_bytes, whole_bytes);
+           scan.tail_bytes, scan.tail_bytes == 1 ? "byte" : "bytes", whole_bytes);
     ++problems;
   }
-  printf("%s: %llu bytes, %llu records: ", path, whole_bytes + scan.tail_bytes,
-         static_cast<unsigned long long>(scan.whole_records));
+  const unsigned long long bytes = whole_bytes + scan.tail_bytes;
+  printf("%s: %llu %s, %llu %s: ", path, bytes, bytes == 1 ? "byte" : "bytes",
+         static_cast<unsigned long long>(scan.whole_records),
+         scan.whole_records == 1 ? "record" : "records");
   if (problems == 0) {
     printf("ok\n");
     return kExitOk;

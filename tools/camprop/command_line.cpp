@@ -19,6 +19,13 @@ constexpr char kUsage[] =
     "                                        print each change of a property whose\n"
     "                                        key starts with PREFIX (every key when\n"
     "                                        omitted) as it happens\n"
+    "       camprop load [--] [FILE...]      store the KEY=VALUE lines of each FILE\n"
+    "                                        (default: /etc/camera/properties.d/*.conf)\n"
+    "       camprop persist restore [--file PATH]\n"
+    "                                        store the persist. keys saved in PATH\n"
+    "       camprop persist watch [--file PATH]\n"
+    "                                        save each change of a persist. key in PATH\n"
+    "                                        until a signal ends it\n"
     "       camprop --help                   print this help (also after a command)\n"
     "\n"
     "Options come before the operands; \"--\" ends them, so a KEY or PREFIX that\n"
@@ -32,25 +39,38 @@ constexpr char kUsage[] =
     "rewritten unchanged prints nothing. It runs until interrupted, or until N\n"
     "changes have been printed or SECONDS have passed.\n"
     "\n"
+    "load and persist read lines of KEY=VALUE; blank lines and lines that begin\n"
+    "with # are skipped, blanks around KEY and VALUE dropped. load checks every\n"
+    "FILE (a directory stands for its *.conf files) before it stores anything;\n"
+    "a later line overrides an earlier one. persist keeps the keys that begin\n"
+    "with \"persist.\" in PATH (default /var/lib/camera/persist.properties);\n"
+    "restore skips damaged lines and keeps the damaged file as PATH.bad.\n"
+    "\n"
     "Exit status: 0 done (also a watch ended by --count or --timeout); 1 key\n"
     "not set, file damaged or unreadable, /run/camera missing or read-only\n"
-    "(check), store failed, or output not written; 2 bad command line or\n"
-    "over-long key or value.\n";
+    "(check), store failed, or output not written; 2 bad command line,\n"
+    "over-long key or value, or a bad line in a file to load.\n";
 
 struct CommandEntry {
   const char* name;
+  const char* word;  // the second word of a two-word command, or null
   Command command;
   size_t min_operands;
   size_t max_operands;
   const char* operands;  // how to call it, for complaints
 };
 
+constexpr size_t kAnyNumber = ~size_t{0};
+
 constexpr CommandEntry kCommands[] = {
-    {"get", Command::kGet, 1, 2, "KEY [DEFAULT]"},
-    {"set", Command::kSet, 2, 2, "KEY VALUE"},
-    {"list", Command::kList, 0, 0, "no arguments"},
-    {"check", Command::kCheck, 0, 0, "no arguments"},
-    {"watch", Command::kWatch, 0, 1, "at most one PREFIX"},
+    {"get", nullptr, Command::kGet, 1, 2, "KEY [DEFAULT]"},
+    {"set", nullptr, Command::kSet, 2, 2, "KEY VALUE"},
+    {"list", nullptr, Command::kList, 0, 0, "no arguments"},
+    {"check", nullptr, Command::kCheck, 0, 0, "no arguments"},
+    {"watch", nullptr, Command::kWatch, 0, 1, "at most one PREFIX"},
+    {"load", nullptr, Command::kLoad, 0, kAnyNumber, "files"},
+    {"persist", "restore", Command::kPersistRestore, 0, 0, "no arguments"},
+    {"persist", "watch", Command::kPersistWatch, 0, 0, "no arguments"},
 };
 
 // The longest timeout taken; far beyond any session, far below overflow.
@@ -90,8 +110,25 @@ bool ParseCount(const char* text, uint64_t* count) {
   return true;
 }
 
+// Plain decimal notation only, as an operator writes seconds: digits with
+// at most one point. strtod alone would also take "0x10" (16 s), "1e3",
+// "inf" and blanks.
+bool IsDecimal(const char* text) {
+  bool digits = false, point = false;
+  for (const char* at = text; *at != '\0'; ++at) {
+    if (*at >= '0' && *at <= '9') {
+      digits = true;
+    } else if (*at == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
+}
+
 bool ParseSeconds(const char* text, double* seconds) {
-  if ((text[0] < '0' || text[0] > '9') && text[0] != '.') return false;
+  if (!IsDecimal(text)) return false;
   char* end = nullptr;
   errno = 0;
   const double value = strtod(text, &end);
@@ -124,6 +161,26 @@ int ParseWatchOption(int argc, char** argv, int* index, WatchOptions* options) {
   return kExitUsage;
 }
 
+// Takes a persist option at argv[*index], as ParseWatchOption does.
+int ParsePersistOption(int argc, char** argv, int* index, const char** file) {
+  bool missing = false;
+  if (const char* value = OptionValue("--file", argc, argv, index, &missing)) {
+    if (value[0] != '\0') {
+      *file = value;
+      return -1;
+    }
+    Complain("--file takes a path");
+    return kExitUsage;
+  }
+  if (!missing) return 0;
+  Complain("%s needs a value", argv[*index]);
+  return kExitUsage;
+}
+
+bool IsPersist(Command command) {
+  return command == Command::kPersistRestore || command == Command::kPersistWatch;
+}
+
 }  // namespace
 
 void PrintUsage(FILE* out) { fputs(kUsage, out); }
@@ -139,15 +196,28 @@ int ParseCommandLine(int argc, char** argv, CommandLine* line) {
     return kExitOk;
   }
   const CommandEntry* entry = nullptr;
+  bool known_name = false;
   for (const CommandEntry& candidate : kCommands) {
-    if (strcmp(candidate.name, name) == 0) entry = &candidate;
+    if (strcmp(candidate.name, name) != 0) continue;
+    known_name = true;
+    if (candidate.word == nullptr || (argc > 2 && strcmp(candidate.word, argv[2]) == 0)) {
+      entry = &candidate;
+    }
+  }
+  if (entry == nullptr && known_name && argc > 2 && IsHelpOption(argv[2])) {
+    PrintUsage(stdout);
+    return kExitOk;
+  }
+  if (entry == nullptr && known_name) {
+    Complain("%s takes restore or watch", name);
+    return UsageError();
   }
   if (entry == nullptr) {
     Complain(name[0] == '-' ? "unknown option '%s'" : "unknown command '%s'", name);
     return UsageError();
   }
   line->command = entry->command;
-  int index = 2;
+  int index = entry->word == nullptr ? 2 : 3;
   for (; index < argc; ++index) {
     const char* argument = argv[index];
     if (strcmp(argument, "--") == 0) {
@@ -162,6 +232,11 @@ int ParseCommandLine(int argc, char** argv, CommandLine* line) {
     }
     if (entry->command == Command::kWatch) {
       const int status = ParseWatchOption(argc, argv, &index, &line->watch);
+      if (status == -1) continue;
+      if (status != 0) return UsageError();
+    }
+    if (IsPersist(entry->command)) {
+      const int status = ParsePersistOption(argc, argv, &index, &line->file);
       if (status == -1) continue;
       if (status != 0) return UsageError();
     }

@@ -1,5 +1,5 @@
-// The command line of camprop: a sub-command, its options, then its
-// operands. Options come before the operands, as POSIX utilities take them:
+// The command line of camprop: a sub-command (of one or two words, as
+// "persist restore"), its options, then its operands. Options come before the operands, as POSIX utilities take them:
 // the first operand, or "--", ends them, so a value such as -1 needs no
 // quoting and a key that begins with "-" is reached after "--". -h and
 // --help work after every sub-command.
@@ -16,13 +16,16 @@
 
 namespace camprop {
 
-enum class Command { kHelp, kGet, kSet, kList, kCheck, kWatch };
+enum class Command {
+  kHelp, kGet, kSet, kList, kCheck, kWatch, kLoad, kPersistRestore, kPersistWatch
+};
 
 // A parsed command line. The operand texts are argv's; argv outlives it.
 struct CommandLine {
   Command command = Command::kHelp;
   std::vector<const char*> operands;
   WatchOptions watch;
+  const char* file = nullptr;  // persist: --file PATH; null for the default
 };
 
 // Parses argv into *line. Returns -1 when the command is to run; otherwise

@@ -11,7 +11,9 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
+#include "tools/camprop/settings_file.h"
 #include "tools/camprop/store_scan.h"
 
 namespace camprop {
@@ -54,6 +56,30 @@ struct WatchOptions {
 // (every key when it is empty), as the changes happen, until ended by
 // `options` or by a signal. Holds the lock only while it copies a snapshot.
 int RunWatch(const std::string& prefix, const WatchOptions& options);
+
+// Stores the `key=value` lines of `operands`, files (or directories, for
+// their *.conf files in name order), a later line overriding an earlier
+// one; with no operand, the *.conf files of /etc/camera/properties.d (none
+// when it does not exist). Every file is read and checked first: a bad
+// line is reported as "FILE:LINE: reason" and nothing is stored (exit 2);
+// so is a file that cannot be read (exit 1).
+int RunLoad(const std::vector<const char*>& operands);
+
+// Stores every persist. property saved in the file at `path` (see
+// persist_file.h). A missing file restores nothing; damaged lines are
+// reported and skipped. Fails when the file cannot be read or a property
+// cannot be stored.
+int RunPersistRestore(const std::string& path);
+
+// Saves every change of a persist. property into the file at `path`, whole
+// and atomically, until a signal (SIGTERM, SIGINT, SIGHUP) ends it. Keys are
+// only added and updated, never dropped. Fails when the file is there but
+// cannot be read, or when the last save before the end failed.
+int RunPersistWatch(const std::string& path);
+
+// Stores `settings` in order through RunSet, each key once with its last
+// value. Stops at the first that cannot be stored, saying how many were.
+int StoreSettings(const std::vector<Setting>& settings);
 
 // The "camprop: " prefix and a message on standard error, after whatever
 // went to standard output so far.

@@ -54,9 +54,9 @@ int RunList() {
   // What was read before the error is shown; the command still fails.
   if (scan.status == ScanStatus::kReadFailed) return ReportScanFailure(scan);
   if (scan.tail_bytes != 0) {
-    printf("-- partial record of %zu bytes at offset %llu: ignored, overwritten by the "
+    printf("-- partial record of %zu %s at offset %llu: ignored, overwritten by the "
            "next new key\n",
-           scan.tail_bytes,
+           scan.tail_bytes, scan.tail_bytes == 1 ? "byte" : "bytes",
            static_cast<unsigned long long>(scan.whole_records * PROPERTY_RECORD_SIZE));
   }
   return kExitOk;

@@ -22,7 +22,7 @@ void Complain(const char* format, ...) {
 
 std::string DescribeScanFailure(const ScanResult& result) {
   const char* path = propstore::kStoragePath;
-  char text[256];
+  char text[512];  // room for the longest reason: a group to join
   if (StoreIsMissing(result)) {
     snprintf(text, sizeof(text), "cannot read %s: %s", path,
              DescribeMissingStore(DiagnoseMissingStore()));
@@ -38,8 +38,9 @@ std::string DescribeScanFailure(const ScanResult& result) {
       snprintf(text, sizeof(text), "cannot lock %s: %s", path, strerror(result.error));
       break;
     case ScanStatus::kReadFailed:
-      snprintf(text, sizeof(text), "reading %s failed after %llu records: %s", path,
-               static_cast<unsigned long long>(result.whole_records), strerror(result.error));
+      snprintf(text, sizeof(text), "reading %s failed after %llu %s: %s", path,
+               static_cast<unsigned long long>(result.whole_records),
+               result.whole_records == 1 ? "record" : "records", strerror(result.error));
       break;
     case ScanStatus::kNoFile:
     case ScanStatus::kOk:

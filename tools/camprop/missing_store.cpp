@@ -2,13 +2,45 @@
 #include "tools/camprop/missing_store.h"
 
 #include <errno.h>
+#include <grp.h>
+#include <pwd.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "property_store/storage_file.h"
 
 namespace camprop {
 namespace {
 
 constexpr char kStorageDir[] = "/run/camera";
+
+// True when this process's effective or supplementary groups hold `group`.
+bool InGroup(gid_t group) {
+  if (getegid() == group) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
+
+// True when `path` lets its group in further than everyone else, and this
+// process is neither its owner nor in that group: joining the group is
+// what would let it in. *group receives the group.
+bool OpenToAGroupWeAreNotIn(const char* path, gid_t* group) {
+  struct stat info;
+  if (stat(path, &info) != 0 || info.st_uid == geteuid() || InGroup(info.st_gid)) {
+    return false;
+  }
+  const mode_t group_bits = (info.st_mode >> 3) & 07;
+  const mode_t other_bits = info.st_mode & 07;
+  *group = info.st_gid;
+  return (group_bits & ~other_bits) != 0;
+}
 
 }  // namespace
 
@@ -39,6 +71,36 @@ bool MissingStoreFromError(int error, MissingStore* why) {
     default:
       return false;
   }
+}
+
+const char* DescribePermissionDenied() {
+  static char text[384];
+  gid_t group;
+  // Root is let in everywhere; a denial is then none of the group's doing.
+  const char* where = nullptr;
+  if (geteuid() != 0) {
+    if (OpenToAGroupWeAreNotIn(kStorageDir, &group)) {
+      where = kStorageDir;
+    } else if (OpenToAGroupWeAreNotIn(propstore::kStoragePath, &group)) {
+      where = propstore::kStoragePath;
+    }
+  }
+  if (where == nullptr) return "permission denied";
+  char group_name[64], user_name[64];
+  const struct group* group_entry = getgrgid(group);
+  const struct passwd* user_entry = getpwuid(geteuid());
+  if (group_entry != nullptr) {
+    snprintf(group_name, sizeof(group_name), "%s", group_entry->gr_name);
+  } else {
+    snprintf(group_name, sizeof(group_name), "%u", static_cast<unsigned>(group));
+  }
+  snprintf(user_name, sizeof(user_name), "%s",
+           user_entry != nullptr ? user_entry->pw_name : "USER");
+  snprintf(text, sizeof(text),
+           "permission denied (%s is for the group %s, which this user is not in: join it "
+           "with 'sudo usermod -aG %s %s' and log in again)",
+           where, group_name, group_name, user_name);
+  return text;
 }
 
 const char* DescribeMissingStore(MissingStore why) {

@@ -1,9 +1,14 @@
-// Why the storage file is missing. A missing file is an empty store when the
-// first update can create it; when /run/camera is missing or read-only every
-// update fails, and the operator has to hear that, not "the store is empty".
-// Each condition has one message, used by every sub-command.
+// Why the storage file is missing or out of reach. A missing file is an
+// empty store when the first update can create it; when /run/camera is
+// missing or read-only every update fails, and the operator has to hear
+// that, not "the store is empty". When the store is kept to a group the
+// user is not in, the operator has to hear which group and how to join it,
+// not only "permission denied". Each condition has one message, used by
+// every sub-command.
 //
-// Thread-safety: keeps no state; looks at the file system on each call.
+// Thread-safety: looks at the file system on each call; only
+// DescribePermissionDenied keeps state (its text), so call that from one
+// thread.
 #ifndef TOOLS_CAMPROP_MISSING_STORE_H_
 #define TOOLS_CAMPROP_MISSING_STORE_H_
 
@@ -37,6 +42,11 @@ bool StoreCanBeCreated(MissingStore why);
 // What the condition means for the store's content: "no property has been
 // stored" or "no property can be stored". A static text.
 const char* DescribeMissingStoreContent(MissingStore why);
+
+// "permission denied" for the storage file, and, when /run/camera or the
+// file lets a group in that this process is not in, which group it is and
+// how to join it. The text is valid until the next call.
+const char* DescribePermissionDenied();
 
 }  // namespace camprop
 

@@ -27,7 +27,11 @@ bool KeyLacksNul(const propstore::Record& record);
 bool ValueLacksNul(const propstore::Record& record);
 
 // Writes `text` to `out` with backslashes doubled and control bytes as \xNN,
-// so a listing stays one line per record whatever the store holds.
+// so a listing stays one line per record whatever the store holds and no
+// stored value can steer the terminal: the C0 controls and DEL, the C1
+// controls 0x80-0x9f standing alone, and their UTF-8 forms C2 80 to C2 9F
+// (each byte escaped). Any other well-formed UTF-8 character passes whole,
+// as do bytes 0xa0-0xff outside one.
 void PrintEscaped(FILE* out, const std::string& text);
 
 }  // namespace camprop

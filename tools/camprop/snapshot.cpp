@@ -1,7 +1,9 @@
 // Snapshot of the storage file: records copied under the shared lock.
 #include "tools/camprop/snapshot.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace camprop {
 namespace {
@@ -31,6 +33,23 @@ class RecordCopier : public RecordVisitor {
   size_t copied_ = 0;
 };
 
+// How many records the storage file holds, measured on a descriptor opened
+// as the scan opens it: a link at the path is never followed (its target
+// may claim any size), nor is anything but a regular file measured. 0 when
+// there is nothing to measure; the scan then reports why.
+uint64_t RecordsToMakeRoomFor() {
+  // O_NONBLOCK: a FIFO planted at the path cannot hang the open.
+  const int fd = open(propstore::kStoragePath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return 0;
+  struct stat info;
+  uint64_t records = 0;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    records = static_cast<uint64_t>(info.st_size) / sizeof(propstore::Record);
+  }
+  close(fd);
+  return records < kMostRecordsMadeAhead ? records : kMostRecordsMadeAhead;
+}
+
 }  // namespace
 
 Snapshot TakeSnapshot() {
@@ -40,13 +59,9 @@ Snapshot TakeSnapshot() {
   // held would keep every writer waiting for the memory system. A little
   // more is kept in reserve for records appended meanwhile; a file that
   // grew beyond that makes the copy grow as usual.
-  struct stat info;
-  if (stat(propstore::kStoragePath, &info) == 0 && S_ISREG(info.st_mode)) {
-    uint64_t records = static_cast<uint64_t>(info.st_size) / sizeof(propstore::Record);
-    if (records > kMostRecordsMadeAhead) records = kMostRecordsMadeAhead;
-    snapshot.records.reserve(records + records / 16 + 64);
-    snapshot.records.resize(records);
-  }
+  const uint64_t records = RecordsToMakeRoomFor();
+  snapshot.records.reserve(records + records / 16 + 64);
+  snapshot.records.resize(records);
   RecordCopier copier(&snapshot.records);
   snapshot.scan = ScanStore(&copier);
   // The file may have shrunk (been replaced) since it was measured.

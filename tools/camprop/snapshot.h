@@ -25,8 +25,9 @@ struct Snapshot {
 };
 
 // Opens the storage file, takes the shared lock, copies every whole record,
-// and closes the file before it returns. Memory grows with the file: 156
-// bytes per record.
+// and closes the file before it returns. Memory follows the records read,
+// 156 bytes each: the copy is sized beforehand from the file itself,
+// never from what a link at the path points to.
 Snapshot TakeSnapshot();
 
 }  // namespace camprop

@@ -1,4 +1,4 @@
-// inotify on /run/camera and /run for the property watcher.
+// inotify on /run/camera and /run for the property watchers.
 #include "tools/camprop/store_events.h"
 
 #include <errno.h>
@@ -38,14 +38,17 @@ StoreEvents::~StoreEvents() {
 
 bool StoreEvents::Open() {
   fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (fd_ < 0) watch_error_ = errno;
   return fd_ >= 0;
 }
 
 bool StoreEvents::Arm() {
+  if (fd_ < 0) return false;
   if (run_watch_ < 0) run_watch_ = inotify_add_watch(fd_, kRunDir, kRunEvents);
   // The same directory gives back the same watch; a new one (the old was
   // removed or renamed away) a new watch, and the old one is dropped.
   const int watch = inotify_add_watch(fd_, kStorageDir, kStoreEvents);
+  watch_error_ = watch < 0 ? errno : 0;
   if (store_watch_ >= 0 && watch != store_watch_) inotify_rm_watch(fd_, store_watch_);
   store_watch_ = watch;
   return watch >= 0;
@@ -56,13 +59,17 @@ bool StoreEvents::Wait(Clock::time_point deadline) {
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return false;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    const bool polling = run_watch_ < 0 && store_watch_ < 0;
+    // Without a watch on /run/camera (none to be had, refused, or the
+    // directory is missing) only a look at the file tells of a change.
+    const bool polling = store_watch_ < 0;
     const int timeout = left > kPollMilliseconds ? kPollMilliseconds : static_cast<int>(left);
-    // Without a polling fallback, the loop still wakes each second to
-    // re-check the deadline; that costs nothing.
+    // While watched, the loop still wakes each second to re-check the
+    // deadline; that costs nothing. poll() ignores a descriptor of -1.
     pollfd ready = {fd_, POLLIN, 0};
     const int count = poll(&ready, 1, timeout);
-    if (count < 0 && errno != EINTR) {
+    if (count < 0) {
+      // A signal: the caller may have been asked to stop.
+      if (errno == EINTR) return true;
       // Should the kernel fail us, look once per timeout instead of spinning.
       usleep(static_cast<useconds_t>(timeout) * 1000);
       return true;

@@ -1,9 +1,11 @@
-// Wakes `camprop watch` when the storage file may have changed, through
-// inotify: on /run/camera for the file (written, created, replaced,
-// removed, its mode changed) and for the directory itself, and on /run for
-// /run/camera coming and going. Watching the directory rather than the file
-// also sees a file that is created or replaced later. Where not even /run
-// can be watched it falls back to waking once a second.
+// Wakes the property watchers (`camprop watch`, `camprop persist watch`)
+// when the storage file may have changed, through inotify: on /run/camera
+// for the file (written, created, replaced, removed, its mode changed) and
+// for the directory itself, and on /run for /run/camera coming and going.
+// Watching the directory rather than the file also sees a file that is
+// created or replaced later. Wherever /run/camera is not watched (inotify
+// refused it or is not to be had, or it does not exist yet) it also wakes
+// once a second, so a change is never missed for long.
 //
 // Thread-safety: an instance belongs to one thread.
 #ifndef TOOLS_CAMPROP_STORE_EVENTS_H_
@@ -23,16 +25,22 @@ class StoreEvents {
   StoreEvents(const StoreEvents&) = delete;
   StoreEvents& operator=(const StoreEvents&) = delete;
 
-  // Starts inotify. Returns false, with errno set, when the kernel refuses.
+  // Starts inotify. Returns false, with errno set, when the kernel refuses;
+  // the instance then wakes once a second instead.
   bool Open();
 
   // Watches /run/camera as it is now, and /run. Call before each snapshot:
   // whatever happens from then on wakes the next Wait(). Returns false when
-  // /run/camera cannot be watched (it is missing, say).
+  // /run/camera is not watched; watch_error() tells why.
   bool Arm();
 
-  // Waits until the storage file or /run/camera may have changed, or until
-  // `deadline`. Returns true for a change, false once the deadline passed.
+  // errno of the last attempt to watch /run/camera (of Open() when inotify
+  // could not be had at all); 0 while it is watched.
+  int watch_error() const { return watch_error_; }
+
+  // Waits until the storage file or /run/camera may have changed, until a
+  // second has passed while /run/camera is not watched, or until a signal
+  // handler has run; true then. False once `deadline` has passed.
   bool Wait(Clock::time_point deadline);
 
  private:
@@ -42,6 +50,7 @@ class StoreEvents {
   int fd_ = -1;
   int run_watch_ = -1;     // /run, for /run/camera itself
   int store_watch_ = -1;   // /run/camera
+  int watch_error_ = 0;
 };
 
 }  // namespace camprop

@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include "property_store/record_scanner.h"
+#include "tools/camprop/missing_store.h"
 
 namespace camprop {
 
@@ -60,7 +61,7 @@ const char* DescribeOpenError(int error) {
       return "has other hard links; the store never writes through one";
     case EACCES:
     case EPERM:
-      return "permission denied";
+      return DescribePermissionDenied();
     default:
       return strerror(error);
   }

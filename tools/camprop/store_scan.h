@@ -56,7 +56,9 @@ ScanResult ScanStore(RecordVisitor* visitor);
 // because /run/camera is not a directory. Either way no property is stored.
 bool StoreIsMissing(const ScanResult& result);
 
-// Explains an errno from opening the storage file: a static text.
+// Explains an errno from opening the storage file. The text is static, or
+// for a denied permission valid until the next call (it may name the group
+// to join; see DescribePermissionDenied).
 const char* DescribeOpenError(int error);
 
 }  // namespace camprop

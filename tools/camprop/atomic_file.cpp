@@ -1,0 +1,70 @@
+// Temporary file, fsync, rename, fsync of the directory.
+#include "tools/camprop/atomic_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace camprop {
+namespace {
+
+// The directory that holds `path`, for its fsync.
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int WriteAll(int fd, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  return 0;
+}
+
+// Flushes the directory entry of a rename to the disk. File systems that
+// cannot flush a directory (EINVAL) keep their entries by other means.
+int SyncDirectory(const std::string& dir) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int error = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+  close(fd);
+  return error;
+}
+
+}  // namespace
+
+int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  // Beside the file, so the rename stays within one file system; created
+  // exclusively under a fresh name (mkostemp), so no link planted there is
+  // followed and no other writer's temporary file is touched.
+  std::string name = path + ".XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  const int fd = mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  name = buffer.data();
+  int error = WriteAll(fd, bytes);
+  // mkostemp makes the file 0600; the mode is set before the file appears
+  // under its real name.
+  if (error == 0 && fchmod(fd, mode) != 0) error = errno;
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && rename(name.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(name.c_str());
+    return error;
+  }
+  return SyncDirectory(DirectoryOf(path));
+}
+
+}  // namespace camprop
