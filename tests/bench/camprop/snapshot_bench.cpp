@@ -17,12 +17,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
 #include "benchmark/benchmark.h"
 #include "propstore/properties.h"
+#include "tests/bench/support/ratio_bench.h"
 #include "tests/support/private_run.h"
 #include "tools/camprop/record_fields.h"
 #include "tools/camprop/snapshot.h"
@@ -30,26 +30,12 @@
 
 namespace {
 
+using isputils_bench::FillStore;
 using isputils_test::kStoragePath;
 
 double Seconds(const timespec& from, const timespec& to) {
   return static_cast<double>(to.tv_sec - from.tv_sec) +
          static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e9;
-}
-
-// Lays down exactly `records` records, so every benchmark starts alike.
-void FillStore(int64_t records) {
-  isputils_test::ResetStore();
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(records) * PROPERTY_RECORD_SIZE);
-  for (int64_t i = 0; i < records; ++i) {
-    char record[PROPERTY_RECORD_SIZE] = {};
-    snprintf(record, PROPERTY_KEY_SIZE, "bench.key.%07lld", static_cast<long long>(i));
-    snprintf(record + PROPERTY_KEY_SIZE, PROPERTY_VALUE_SIZE, "value-%lld",
-             static_cast<long long>(i));
-    bytes.append(record, sizeof(record));
-  }
-  isputils_test::WriteStoreFile(bytes);
 }
 
 void BM_RawFloor(benchmark::State& state) {
@@ -116,48 +102,10 @@ BENCHMARK(BM_RawFloor)->STORE_SIZES;
 BENCHMARK(BM_Snapshot)->STORE_SIZES;
 BENCHMARK(BM_PrintUnderLock)->STORE_SIZES;
 
-// Prints the usual console output, then the medians (or the single runs
-// without repetitions) as ratios to the raw floor.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool usable = run.aggregate_name.empty() ? run.repetitions <= 1
-                                                     : run.aggregate_name == "median";
-      if (!usable || run.error_occurred) continue;
-      times_[run.run_name.args][run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-  }
-
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    printf("\n%-8s %-16s %14s %10s\n", "records", "lock held by", "time (us)", "vs raw");
-    for (const auto& [size, by_name] : times_) {
-      const auto floor = by_name.find("BM_RawFloor");
-      if (floor == by_name.end()) continue;
-      for (const auto& [name, time] : by_name) {
-        printf("%-8s %-16s %14.1f %10.2f\n", size.c_str(), name.c_str() + 3, time,
-               time / floor->second);
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::map<std::string, double>> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  if (!isputils_test::EnterPrivateRun(&error)) {
-    fprintf(stderr, "cannot isolate the property store: %s\n", error.c_str());
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  isputils_bench::BenchPlan plan;
+  plan.comparisons = {{"BM_Snapshot", "BM_RawFloor"}, {"BM_PrintUnderLock", "BM_RawFloor"}};
+  return isputils_bench::RunBenchmarks(argc, argv, plan);
 }

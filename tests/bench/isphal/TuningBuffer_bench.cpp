@@ -12,12 +12,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <map>
-#include <string>
 #include <vector>
 
 #include "benchmark/benchmark.h"
 #include "isphal/TuningBuffer.h"
+#include "tests/bench/support/ratio_bench.h"
 
 namespace {
 
@@ -118,53 +117,16 @@ BENCHMARK(BM_GetChunk)->BLOCK_SIZES;
 BENCHMARK(BM_Memcmp)->BLOCK_SIZES;
 BENCHMARK(BM_Equal)->BLOCK_SIZES;
 
-// Prints the usual console output, then each operation's throughput as a
-// ratio to its baseline at the same size, from the medians (or the single
-// runs without repetitions).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool usable = run.aggregate_name.empty() ? run.repetitions <= 1
-                                                     : run.aggregate_name == "median";
-      if (!usable || run.error_occurred) continue;
-      times_[atol(run.run_name.args.c_str())][run.run_name.function_name] =
-          run.GetAdjustedRealTime();
-    }
-  }
-
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const std::map<std::string, std::string> baselines = {{"BM_CopyAssign", "BM_Memcpy"},
-                                                          {"BM_CopyData", "BM_Memcpy"},
-                                                          {"BM_GetChunk", "BM_Memcpy"},
-                                                          {"BM_Equal", "BM_Memcmp"}};
-    printf("\n%-10s %-12s %-8s %10s %10s %8s\n", "bytes", "operation", "baseline", "op (ns)",
-           "base (ns)", "ratio");
-    for (const auto& [bytes, byName] : times_) {
-      for (const auto& [name, baseline] : baselines) {
-        const auto op = byName.find(name);
-        const auto base = byName.find(baseline);
-        if (op == byName.end() || base == byName.end()) continue;
-        // Throughput ratio: the same bytes in both, so baseline time over
-        // operation time.
-        printf("%-10ld %-12s %-8s %10.1f %10.1f %8.2f\n", bytes, name.c_str() + 3,
-               baseline.c_str() + 3, op->second, base->second, base->second / op->second);
-      }
-    }
-  }
-
- private:
-  std::map<long, std::map<std::string, double>> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  isputils_bench::BenchPlan plan;
+  plan.comparisons = {{"BM_CopyAssign", "BM_Memcpy", 0.9},
+                      {"BM_CopyData", "BM_Memcpy", 0.9},
+                      {"BM_GetChunk", "BM_Memcpy", 0.9},
+                      {"BM_Equal", "BM_Memcmp", 0.9}};
+  // The same bytes move in both: baseline time over operation time.
+  plan.throughput = true;
+  plan.uses_store = false;
+  return isputils_bench::RunBenchmarks(argc, argv, plan);
 }

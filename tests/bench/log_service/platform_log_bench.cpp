@@ -13,15 +13,12 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include <map>
-#include <string>
-#include <vector>
-
 #include "base/logging.h"
 #include "tests/bench/log_service/empty_call.h"
 #include "benchmark/benchmark.h"
 #include "platlog/platform_log.h"
 #include "propstore/properties.h"
+#include "tests/bench/support/ratio_bench.h"
 #include "tests/support/private_run.h"
 
 namespace {
@@ -82,65 +79,25 @@ BENCHMARK(BM_VsnprintfOnStack);
 BENCHMARK(BM_VerboseGateRefused);
 BENCHMARK(BM_SeverityGateRefused);
 
-struct Comparison {
-  const char* measured;
-  const char* floor;
-  double target;
-};
-
-constexpr Comparison kComparisons[] = {
-    {"BM_FilteredMessage", "BM_EmptyVariadicCall", 1.5},
-    {"BM_VerboseGateRefused", "BM_VsnprintfOnStack", 1.3},
-    {"BM_SeverityGateRefused", "BM_VsnprintfOnStack", 1.3},
-};
-
-// Prints the usual console output, then each comparison as a ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool usable = run.aggregate_name.empty() ? run.repetitions <= 1
-                                                     : run.aggregate_name == "median";
-      if (!usable || run.error_occurred) continue;
-      times_[run.run_name.function_name] = run.GetAdjustedCPUTime();
-    }
-  }
-
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    printf("\n%-24s %-22s %10s %8s %8s\n", "measured", "floor", "ratio", "target", "");
-    for (const Comparison& c : kComparisons) {
-      auto measured = times_.find(c.measured);
-      auto floor = times_.find(c.floor);
-      if (measured == times_.end() || floor == times_.end()) continue;
-      const double ratio = measured->second / floor->second;
-      printf("%-24s %-22s %10.2f %8.2f %8s\n", c.measured + 3, c.floor + 3, ratio,
-             c.target, ratio <= c.target ? "met" : "MISSED");
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::string error;
-  if (!isputils_test::EnterPrivateRun(&error)) {
-    fprintf(stderr, "cannot isolate the property store: %s\n", error.c_str());
-    return 1;
-  }
+// The level the benchmarks run at, stored before they start.
+bool SetLevel() {
   isputils_test::ResetStore();
   if (property_set("persist.qvx.camera.log_level", kBenchLevel) != 0 ||
       determine_platform_log_level() != 3) {
     fprintf(stderr, "cannot set the log level for the benchmark\n");
-    return 1;
+    return false;
   }
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  isputils_bench::BenchPlan plan;
+  plan.comparisons = {{"BM_FilteredMessage", "BM_EmptyVariadicCall", 1.5},
+                      {"BM_VerboseGateRefused", "BM_VsnprintfOnStack", 1.3},
+                      {"BM_SeverityGateRefused", "BM_VsnprintfOnStack", 1.3}};
+  plan.cpu_time = true;
+  plan.set_up = SetLevel;
+  return isputils_bench::RunBenchmarks(argc, argv, plan);
 }

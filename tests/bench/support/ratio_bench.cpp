@@ -1,0 +1,111 @@
+// The shared main() and ratio table of the benchmark programs.
+#include "tests/bench/support/ratio_bench.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "benchmark/benchmark.h"
+#include "propstore/properties.h"
+#include "tests/support/private_run.h"
+
+namespace isputils_bench {
+namespace {
+
+// Prints the usual console output, then the plan's comparisons as ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  explicit RatioReporter(const BenchPlan& plan) : plan_(plan) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const bool usable = run.aggregate_name.empty() ? run.repetitions <= 1
+                                                     : run.aggregate_name == "median";
+      if (!usable || run.error_occurred) continue;
+      const double time = plan_.cpu_time ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
+      // In nanoseconds, whatever unit each benchmark reports in.
+      const double ns = time / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+      const std::string& argument = run.run_name.args;
+      if (std::find(arguments_.begin(), arguments_.end(), argument) == arguments_.end()) {
+        arguments_.push_back(argument);
+      }
+      times_[{argument, run.run_name.function_name}] = ns;
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    printf("\n%-9s %-20s %-18s %12s %12s %7s %7s", "argument", "operation", "baseline",
+           "time (ns)", "base (ns)", "ratio", "target");
+    if (plan_.per_argument != nullptr) printf("  %s", plan_.per_argument);
+    printf("\n");
+    for (const Comparison& c : plan_.comparisons) {
+      for (const std::string& argument : arguments_) {
+        const auto found = times_.find({argument, c.measured});
+        const auto base = times_.find({argument, c.baseline});
+        if (found == times_.end() || base == times_.end()) continue;
+        const double measured = found->second;
+        const double ratio = plan_.throughput ? base->second / measured : measured / base->second;
+        printf("%-9s %-20s %-18s %12.1f %12.1f %7.2f", argument.empty() ? "-" : argument.c_str(),
+               c.measured + 3, c.baseline + 3, measured, base->second, ratio);
+        if (c.target > 0) {
+          const bool met = plan_.throughput ? ratio >= c.target : ratio <= c.target;
+          printf(" %7.2f %s", c.target, met ? "met" : "MISSED");
+        } else {
+          printf(" %7s", "");
+        }
+        if (plan_.per_argument != nullptr) printf("  %.2f", measured / atof(argument.c_str()));
+        printf("\n");
+      }
+    }
+  }
+
+ private:
+  const BenchPlan& plan_;
+  // The arguments in the order the benchmarks ran them, and the median
+  // times in nanoseconds by (argument, function name).
+  std::vector<std::string> arguments_;
+  std::map<std::pair<std::string, std::string>, double> times_;
+};
+
+}  // namespace
+
+int RunBenchmarks(int argc, char** argv, const BenchPlan& plan) {
+  std::string error;
+  if (!isputils_test::EnterPrivateRun(&error) && plan.uses_store) {
+    fprintf(stderr, "cannot isolate the property store: %s\n", error.c_str());
+    return 1;
+  }
+  if (plan.set_up != nullptr && !plan.set_up()) return 1;
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter(plan);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
+
+std::string BenchKey(int64_t index) {
+  char key[32];
+  snprintf(key, sizeof(key), "bench.key.%07lld", static_cast<long long>(index));
+  return key;
+}
+
+void FillStore(int64_t records) {
+  isputils_test::ResetStore();
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(records) * PROPERTY_RECORD_SIZE);
+  for (int64_t i = 0; i < records; ++i) {
+    char record[PROPERTY_RECORD_SIZE] = {};
+    snprintf(record, PROPERTY_KEY_SIZE, "%s", BenchKey(i).c_str());
+    snprintf(record + PROPERTY_KEY_SIZE, PROPERTY_VALUE_SIZE, "value-%lld",
+             static_cast<long long>(i));
+    bytes.append(record, sizeof(record));
+  }
+  isputils_test::WriteStoreFile(bytes);
+}
+
+}  // namespace isputils_bench
