@@ -564,62 +564,63 @@ TEST_F(CampropTest, UnreadableOrForeignFileIsReportedNotTakenAsEmpty) {
   EXPECT_NE(std::string::npos, result.err.find("symbolic link"));
 }
 
-TEST_F(CampropTest, OneConditionGetsOneMessageInEveryCommand) {
-  // Each command's result when /run/camera is missing, is read-only, or
-  // holds a directory where the file belongs: its status, its standard
-  // output and its complaint (without "camprop: ").
-  struct Case {
-    const char* command;
-    int status;
-    std::string out;
-    std::string err;
-  };
-  struct Condition {
-    const char* name;
-    bool mounts;  // needs a file system of its own on /run/camera
-    std::function<void()> make;
-    std::vector<Case> cases;
-  };
-  const std::string store = kStoragePath;
-  const std::string no_dir = "the directory /run/camera does not exist";
-  const std::string read_only = "/run/camera is on a read-only file system";
-  const std::string not_regular = "cannot read " + store + ": is not a regular file";
-  const std::vector<Condition> conditions = {
-      {"no /run/camera", false, [] { ASSERT_EQ(0, rmdir("/run/camera")); },
-       {{"get", 1, "", "k is not set: " + no_dir},
-        {"set", 1, "", "cannot store k in " + store + ": " + no_dir},
-        {"list", 0, "", no_dir + ": no property can be stored"},
-        {"check", 1, no_dir + ": no property can be stored", ""}}},
-      {"read-only /run/camera", true, [] { ASSERT_TRUE(MountStoreFilesystem(1 << 20, true)); },
-       {{"get", 1, "", "k is not set: " + read_only},
-        {"set", 1, "", "cannot store k in " + store + ": " + read_only},
-        {"list", 0, "", read_only + ": no property can be stored"},
-        {"check", 1, read_only + ": no property can be stored", ""}}},
-      {"directory at the path", false, [] { ASSERT_EQ(0, mkdir(kStoragePath, 0755)); },
-       {{"get", 1, "", not_regular},
-        {"set", 1, "", "cannot store k in " + store + ": is not a regular file"},
-        {"list", 1, "", not_regular},
-        {"check", 1, "", not_regular}}},
-  };
-  for (const Condition& condition : conditions) {
-    const char* no_mounts = condition.mounts ? StoreMountsUnavailable() : nullptr;
-    if (no_mounts != nullptr) {
-      printf("skipped \"%s\": %s\n", condition.name, no_mounts);
-      continue;
-    }
-    ResetStore();
-    condition.make();
-    for (const Case& expected : condition.cases) {
-      SCOPED_TRACE(std::string(condition.name) + ": " + expected.command);
-      std::vector<std::string> arguments{expected.command};
-      if (arguments[0] == "get") arguments.push_back("k");
-      if (arguments[0] == "set") arguments.insert(arguments.end(), {"k", "v"});
-      const ToolResult result = RunTool(arguments);
-      EXPECT_EQ(expected.status, result.status);
-      EXPECT_EQ(expected.out.empty() ? "" : expected.out + "\n", result.out);
-      EXPECT_EQ(expected.err.empty() ? "" : "camprop: " + expected.err + "\n", result.err);
-    }
+// One command's result under a condition of the store: its status, its
+// standard output and its complaint (without "camprop: ").
+struct ConditionCase {
+  const char* command;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Every command names a condition of the store in the same words: each of
+// `cases` run once the store is reset and `make` has set the condition up.
+void ExpectOneMessageInEveryCommand(const std::function<void()>& make,
+                                    const std::vector<ConditionCase>& cases) {
+  ResetStore();
+  make();
+  for (const ConditionCase& expected : cases) {
+    SCOPED_TRACE(expected.command);
+    std::vector<std::string> arguments{expected.command};
+    if (arguments[0] == "get") arguments.push_back("k");
+    if (arguments[0] == "set") arguments.insert(arguments.end(), {"k", "v"});
+    const ToolResult result = RunTool(arguments);
+    EXPECT_EQ(expected.status, result.status);
+    EXPECT_EQ(expected.out.empty() ? "" : expected.out + "\n", result.out);
+    EXPECT_EQ(expected.err.empty() ? "" : "camprop: " + expected.err + "\n", result.err);
   }
+}
+
+TEST_F(CampropTest, MissingDirectoryGetsOneMessageInEveryCommand) {
+  const std::string no_dir = "the directory /run/camera does not exist";
+  ExpectOneMessageInEveryCommand(
+      [] { ASSERT_EQ(0, rmdir("/run/camera")); },
+      {{"get", 1, "", "k is not set: " + no_dir},
+       {"set", 1, "", "cannot store k in " + std::string(kStoragePath) + ": " + no_dir},
+       {"list", 0, "", no_dir + ": no property can be stored"},
+       {"check", 1, no_dir + ": no property can be stored", ""}});
+}
+
+TEST_F(CampropTest, ReadOnlyDirectoryGetsOneMessageInEveryCommand) {
+  if (const char* why = StoreMountsUnavailable()) GTEST_SKIP() << why;
+  const std::string read_only = "/run/camera is on a read-only file system";
+  ExpectOneMessageInEveryCommand(
+      [] { ASSERT_TRUE(MountStoreFilesystem(1 << 20, true)); },
+      {{"get", 1, "", "k is not set: " + read_only},
+       {"set", 1, "", "cannot store k in " + std::string(kStoragePath) + ": " + read_only},
+       {"list", 0, "", read_only + ": no property can be stored"},
+       {"check", 1, read_only + ": no property can be stored", ""}});
+}
+
+TEST_F(CampropTest, DirectoryAtThePathGetsOneMessageInEveryCommand) {
+  const std::string not_regular = "cannot read " + std::string(kStoragePath) +
+                                  ": is not a regular file";
+  ExpectOneMessageInEveryCommand(
+      [] { ASSERT_EQ(0, mkdir(kStoragePath, 0755)); },
+      {{"get", 1, "", not_regular},
+       {"set", 1, "", "cannot store k in " + std::string(kStoragePath) + ": is not a regular file"},
+       {"list", 1, "", not_regular},
+       {"check", 1, "", not_regular}});
 }
 
 TEST_F(CampropTest, ReadersWaitForAWriterAndRunBesideOtherReaders) {

@@ -433,11 +433,4 @@ class Session {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz_support::EnterPrivateRunOrFail();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return fuzz_support::RunSession<Session, Input>(data, size);
-}
+ISPUTILS_FUZZ_SESSION_TARGET(Session, Input)

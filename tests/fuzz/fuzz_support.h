@@ -87,6 +87,17 @@ int RunSession(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// Defines the libFuzzer entry points of a target whose every input is one
+// session (RunSession), in a private /run made before the first input.
+#define ISPUTILS_FUZZ_SESSION_TARGET(SessionType, InputType)                 \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) {                      \
+    fuzz_support::EnterPrivateRunOrFail();                                  \
+    return 0;                                                               \
+  }                                                                         \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+    return fuzz_support::RunSession<SessionType, InputType>(data, size);    \
+  }
+
 // Compares the report lines a capture recorded during one operation (`got`,
 // as ReportCapture::Events renders them) with `expected`, the unified-logger
 // lines a model predicts when that logger is on: with `mode`
