@@ -1,6 +1,9 @@
 // The two operations that touch the storage file: look one key up and store
 // one key. Records are scanned from the start under a whole-file flock, one
 // 156-byte record at a time from a buffered read; nothing is cached.
+#include "property_store/property_update.h"
+
+#include <errno.h>
 #include <string.h>
 
 #include "propstore/properties.h"
@@ -11,6 +14,7 @@ using propstore::Record;
 using propstore::RecordScanner;
 using propstore::ScanPurpose;
 using propstore::ScanStatus;
+using propstore::UpdateResult;
 
 int fetch_property(const char* key, char* value) {
   // A stored key holds at most PROPERTY_KEY_SIZE - 1 bytes, so a longer key
@@ -31,9 +35,11 @@ int fetch_property(const char* key, char* value) {
   return 0;
 }
 
-int update_property(const char* key, const char* value) {
+namespace propstore {
+
+UpdateResult StoreProperty(const char* key, const char* value) {
   RecordScanner scan(ScanPurpose::kUpdate);
-  if (scan.status() != ScanStatus::kOk) return -1;
+  if (scan.status() != ScanStatus::kOk) return {scan.status(), scan.error()};
 
   // Every record read passes through this one buffer, zeroed once: an
   // appended record carries, past its NULs, whatever the search left here
@@ -44,7 +50,7 @@ int update_property(const char* key, const char* value) {
   bool matched = false;
   while (const Record* next = scan.Next()) {
     memcpy(&record, next, sizeof(record));
-    if (propstore::KeyMatches(record, key, key_length)) {
+    if (KeyMatches(record, key, key_length)) {
       matched = true;
       break;
     }
@@ -52,22 +58,36 @@ int update_property(const char* key, const char* value) {
   // A scan that did not reach the end may have missed the key's record:
   // writing at the offset it stopped at would destroy another record or
   // store the key twice.
-  if (scan.status() != ScanStatus::kOk) return -1;
+  if (scan.status() != ScanStatus::kOk) return {scan.status(), scan.error()};
 
   const uint64_t index = matched ? scan.records_read() - 1 : scan.records_read();
   const uint64_t offset = index * sizeof(record);
   if (!matched) {
     memcpy(&record, scan.tail(), scan.tail_bytes());
-    propstore::StoreField(record.key, sizeof(record.key), key);
+    StoreField(record.key, sizeof(record.key), key);
   }
-  propstore::StoreField(record.value, sizeof(record.value), value);
+  StoreField(record.value, sizeof(record.value), value);
 
-  bool written = scan.WriteRecord(record, offset);
-  // A failed append (a full filesystem, say) may have left part of the
-  // record behind; cut it off while the exclusive lock is still held, so
-  // the file ends on the last whole record.
-  if (!written && !matched) scan.Truncate(offset);
-  // The close releases the lock; it comes after the record is out.
-  if (!scan.Close()) written = false;
-  return written ? 0 : -1;
+  if (!scan.WriteRecord(record, offset)) {
+    const UpdateResult failed = {scan.status(), scan.error()};
+    // A failed append (a full filesystem, say) may have left part of the
+    // record behind; cut it off while the exclusive lock is still held, so
+    // the file ends on the last whole record.
+    if (!matched) scan.Truncate(offset);
+    return failed;
+  }
+  // The close releases the lock; it comes after the record is out. Some file
+  // systems report only here that the write did not reach the file.
+  if (!scan.Close()) return {ScanStatus::kWriteFailed, errno};
+  return {};
+}
+
+}  // namespace propstore
+
+int update_property(const char* key, const char* value) {
+  const UpdateResult result = propstore::StoreProperty(key, value);
+  if (result.status == ScanStatus::kOk) return 0;
+  // Set last, so no call made on the way out (a close, a free) changes it.
+  errno = result.error;
+  return -1;
 }

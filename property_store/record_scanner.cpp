@@ -14,8 +14,18 @@
 //    owns fails although the file is writable. A missing file is created
 //    with O_CREAT|O_EXCL, which never empties a file another process
 //    created an instant earlier.
-// Lookups take no fstat: pread refuses a directory (EISDIR) and a FIFO
-// (ESPIPE) by itself. Updates fstat anyway, for the link count.
+// The file never sits at descriptor 0, 1 or 2: a daemon started with one of
+// them closed would otherwise have another thread's printf land in the
+// records. The first scan of the process opens /dev/null on each closed one.
+//
+// An update opens the file before it waits for the lock, so by the time it
+// holds the lock the path may name another file (a copy renamed over it) or
+// none (removed): the record would go into a file nobody reads again. Once
+// locked it checks that the path still names the locked file, alone, and
+// starts again if not; that check also settles the link count where no
+// other process can change it between check and write. Lookups take no
+// fstat: pread refuses a directory (EISDIR) and a FIFO (ESPIPE) by itself,
+// and a file replaced while they wait still held the value an instant ago.
 #include "property_store/record_scanner.h"
 
 #include <errno.h>
@@ -35,9 +45,64 @@ constexpr size_t kReadBufferSize = 16 * 1024;
 
 constexpr int kOpenFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
 
-// Another process may create and remove the file between our attempts; give
-// up rather than spin when that keeps happening.
+// Another process may create and remove the file between our attempts, or
+// replace it while we wait for its lock; give up rather than spin when that
+// keeps happening.
 constexpr int kCreateAttempts = 8;
+constexpr int kLockedFileAttempts = 8;
+
+// Each open that lands below 3 fills one gap; a fourth means another thread
+// keeps closing standard descriptors.
+constexpr int kLowDescriptorAttempts = 4;
+
+// Set once the standard descriptors have been looked at in this process. A
+// plain int with atomic builtins: the library links no C++ runtime.
+int gStandardDescriptorsChecked = 0;
+
+// Opens /dev/null on each of descriptors 0-2 that is closed, once per
+// process, so that the storage file is never given one of them. Read-only:
+// a write to a standard descriptor that was closed keeps failing (EBADF) as
+// it did, instead of vanishing in silence. Not close-on-exec: a child
+// program expects its standard descriptors open.
+void OpenClosedStandardDescriptorsOnce() {
+  if (__atomic_load_n(&gStandardDescriptorsChecked, __ATOMIC_ACQUIRE) != 0) return;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free descriptor: this one, unless another thread filled it.
+    const int filler = open("/dev/null", O_RDONLY);
+    if (filler > STDERR_FILENO) close(filler);
+  }
+  __atomic_store_n(&gStandardDescriptorsChecked, 1, __ATOMIC_RELEASE);
+}
+
+// Fills every closed descriptor below 3 with /dev/null (see above). Returns
+// false when that cannot be done.
+bool FillStandardDescriptors() {
+  for (int attempt = 0; attempt < kLowDescriptorAttempts; ++attempt) {
+    const int filler = open("/dev/null", O_RDONLY);
+    if (filler < 0) return false;
+    if (filler > STDERR_FILENO) {
+      close(filler);
+      return true;
+    }
+  }
+  return false;
+}
+
+// open(2) of the storage file that never returns a descriptor below 3: a
+// standard descriptor closed after the first scan is filled with /dev/null
+// and the open repeated. Returns the descriptor, or -1 with errno set
+// (EBADF when the gap cannot be filled: the store refuses to sit there).
+int OpenStorageFile(int flags, mode_t mode = 0) {
+  for (int attempt = 0; attempt < kLowDescriptorAttempts; ++attempt) {
+    const int fd = open(kStoragePath, flags, mode);
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    close(fd);
+    if (!FillStandardDescriptors()) break;
+  }
+  errno = EBADF;
+  return -1;
+}
 
 bool IsNotRegularError(int error) {
   // EISDIR: a directory; ESPIPE: a FIFO or socket that opened; ENXIO: a
@@ -49,9 +114,9 @@ bool IsNotRegularError(int error) {
 // missing. Returns the descriptor, or -1 with errno set.
 int OpenOrCreate() {
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    int fd = open(kStoragePath, O_RDWR | kOpenFlags);
+    int fd = OpenStorageFile(O_RDWR | kOpenFlags);
     if (fd >= 0 || errno != ENOENT) return fd;
-    fd = open(kStoragePath, O_RDWR | O_CREAT | O_EXCL | kOpenFlags, 0666);
+    fd = OpenStorageFile(O_RDWR | O_CREAT | O_EXCL | kOpenFlags, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
@@ -65,6 +130,28 @@ bool LockWholeFile(int fd, int operation) {
   return true;
 }
 
+// What an update finds once it holds the lock.
+enum class LockedFile {
+  kAtPath,      // the path names the locked file, its only name
+  kNotRegular,  // the locked file is not a regular file
+  kLinked,      // the path names it, but it has other names too
+  kGone,        // the path names another file, or none
+  kUnknown,     // fstat failed (errno)
+};
+
+LockedFile CheckLockedFile(int fd) {
+  struct stat locked, at_path;
+  if (fstat(fd, &locked) != 0) return LockedFile::kUnknown;
+  if (!S_ISREG(locked.st_mode)) return LockedFile::kNotRegular;
+  if (lstat(kStoragePath, &at_path) != 0 || at_path.st_dev != locked.st_dev ||
+      at_path.st_ino != locked.st_ino) {
+    return LockedFile::kGone;
+  }
+  // Whoever may write /run/camera could otherwise make a camera process
+  // running as root overwrite any file they can link to.
+  return locked.st_nlink == 1 ? LockedFile::kAtPath : LockedFile::kLinked;
+}
+
 }  // namespace
 
 RecordScanner::RecordScanner(ScanPurpose purpose) { Open(purpose); }
@@ -75,25 +162,20 @@ RecordScanner::~RecordScanner() {
 }
 
 void RecordScanner::Open(ScanPurpose purpose) {
-  const bool update = purpose == ScanPurpose::kUpdate;
-  fd_ = update ? OpenOrCreate() : open(kStoragePath, O_RDONLY | kOpenFlags);
-  if (fd_ < 0) {
-    const int error = errno;
-    if (!update && error == ENOENT) return Fail(ScanStatus::kNoFile, error);
-    return Fail(IsNotRegularError(error) ? ScanStatus::kNotRegular : ScanStatus::kOpenFailed,
-                error);
+  OpenClosedStandardDescriptorsOnce();
+  if (purpose == ScanPurpose::kUpdate) {
+    OpenLockedForUpdate();
+  } else {
+    fd_ = OpenStorageFile(O_RDONLY | kOpenFlags);
+    if (fd_ < 0) {
+      const int error = errno;
+      if (error == ENOENT) return Fail(ScanStatus::kNoFile, error);
+      return Fail(IsNotRegularError(error) ? ScanStatus::kNotRegular : ScanStatus::kOpenFailed,
+                  error);
+    }
+    if (!LockWholeFile(fd_, LOCK_SH)) return Fail(ScanStatus::kLockFailed, errno);
   }
-  if (update) {
-    struct stat info;
-    if (fstat(fd_, &info) != 0) return Fail(ScanStatus::kOpenFailed, errno);
-    if (!S_ISREG(info.st_mode)) return Fail(ScanStatus::kNotRegular, EINVAL);
-    // Whoever may write /run/camera could otherwise make a camera process
-    // running as root overwrite any file they can link to.
-    if (info.st_nlink != 1) return Fail(ScanStatus::kLinked, EMLINK);
-  }
-  if (!LockWholeFile(fd_, update ? LOCK_EX : LOCK_SH)) {
-    return Fail(ScanStatus::kLockFailed, errno);
-  }
+  if (status_ != ScanStatus::kOk) return;
   buffer_ = static_cast<char*>(malloc(kReadBufferSize));
   capacity_ = kReadBufferSize;
   if (buffer_ == nullptr) {
@@ -101,6 +183,37 @@ void RecordScanner::Open(ScanPurpose purpose) {
     buffer_ = spare_;
     capacity_ = sizeof(spare_);
   }
+}
+
+void RecordScanner::OpenLockedForUpdate() {
+  LockedFile found = LockedFile::kGone;
+  for (int attempt = 0; attempt < kLockedFileAttempts; ++attempt) {
+    fd_ = OpenOrCreate();
+    if (fd_ < 0) {
+      const int error = errno;
+      return Fail(IsNotRegularError(error) ? ScanStatus::kNotRegular : ScanStatus::kOpenFailed,
+                  error);
+    }
+    if (!LockWholeFile(fd_, LOCK_EX)) return Fail(ScanStatus::kLockFailed, errno);
+    found = CheckLockedFile(fd_);
+    switch (found) {
+      case LockedFile::kAtPath:
+        return;
+      case LockedFile::kNotRegular:
+        return Fail(ScanStatus::kNotRegular, EINVAL);
+      case LockedFile::kUnknown:
+        return Fail(ScanStatus::kOpenFailed, errno);
+      case LockedFile::kLinked:
+      case LockedFile::kGone:
+        // Replaced, removed, or linked while we waited: try the file that
+        // is at the path now. A link made and removed in a loop is met
+        // again only by chance; one that stays is refused below.
+        Close();
+        break;
+    }
+  }
+  if (found == LockedFile::kLinked) return Fail(ScanStatus::kLinked, EMLINK);
+  Fail(ScanStatus::kReplaced, EAGAIN);
 }
 
 void RecordScanner::Fail(ScanStatus status, int error) {
@@ -141,7 +254,7 @@ bool RecordScanner::WriteRecord(const Record& record, uint64_t offset) {
   const ssize_t written = pwrite(fd_, &record, sizeof(record), static_cast<off_t>(offset));
   if (written == static_cast<ssize_t>(sizeof(record))) return true;
   // A short write sets no errno; a full filesystem is its usual cause.
-  error_ = written < 0 ? errno : ENOSPC;
+  Fail(ScanStatus::kWriteFailed, written < 0 ? errno : ENOSPC);
   return false;
 }
 

@@ -19,25 +19,39 @@ namespace propstore {
 
 // What a scan is for; it decides how the file is opened and locked.
 enum class ScanPurpose {
-  // Read-only under the shared lock. A missing file is an empty store.
+  // Read-only under the shared lock. A missing file is an empty store. The
+  // scan reads the file it opened even if it is replaced or removed while
+  // the scan waits for the lock: it sees what was stored an instant before.
   kLookup,
   // Read-write under the exclusive lock; the file is created (mode 0666 less
-  // the umask, never truncated) when missing. A file with more than one link
-  // is refused, so a hard link planted at the path cannot redirect writes.
+  // the umask, never truncated) when missing. Once locked, the path must
+  // still name the locked file and the file no other name: a file replaced
+  // or removed meanwhile is dropped and the one at the path opened again
+  // (a few times at most), and a hard link planted at the path, which could
+  // redirect writes, is refused.
   kUpdate,
 };
 
 // State of a scan. Every status but kOk ends it.
 enum class ScanStatus {
-  kOk,          // open and locked; Next() reads on, or the end was reached
-  kNoFile,      // a lookup found no file: an empty store
-  kOpenFailed,  // the file could not be opened or created (see error())
-  kNotRegular,  // a directory, FIFO, socket or device lies at the path
-  kLinked,      // an update found a file with other hard links
-  kLockFailed,  // the lock could not be had (see error())
-  kReadFailed,  // a read failed part-way (see error())
+  kOk,           // open and locked; Next() reads on, or the end was reached
+  kNoFile,       // a lookup found no file: an empty store
+  kOpenFailed,   // the file could not be opened or created (see error())
+  kNotRegular,   // a directory, FIFO, socket or device lies at the path
+  kLinked,       // an update found a file with other hard links (EMLINK)
+  kReplaced,     // each time an update got the lock, the path named another
+                 // file or none (EAGAIN)
+  kLockFailed,   // the lock could not be had (see error())
+  kReadFailed,   // a read failed part-way (see error())
+  kWriteFailed,  // an update's record did not all reach the file (see error())
 };
 
+// The scanner's descriptor is never 0, 1 or 2: the first scan of the process
+// opens /dev/null (read-only) on each of them that is closed, and a later
+// open that still lands there is undone, the gap filled and the open
+// repeated. When that cannot be done the scan fails (kOpenFailed, EBADF)
+// rather than sit where another thread's output would reach the file.
+//
 // Intentionally neither copyable nor movable: it owns a descriptor and a lock.
 class RecordScanner {
  public:
@@ -77,8 +91,8 @@ class RecordScanner {
   size_t tail_bytes() const { return at_end_ ? end_ - begin_ : 0; }
 
   // Writes one whole record at byte `offset` under the exclusive lock of an
-  // update scan. Returns false, with error() set, when it did not all reach
-  // the file.
+  // update scan. Returns false, with status() kWriteFailed and error() set
+  // (ENOSPC for a short write), when it did not all reach the file.
   bool WriteRecord(const Record& record, uint64_t offset);
 
   // Cuts the file back to `size` bytes (an update scan only): an append that
@@ -91,6 +105,9 @@ class RecordScanner {
 
  private:
   void Open(ScanPurpose purpose);
+  // Opens (or creates) the file at the path and locks it exclusively, until
+  // the locked file is the one at the path; sets status() when it gives up.
+  void OpenLockedForUpdate();
   void Fail(ScanStatus status, int error);
   // Reads until at least one whole record is buffered or the file ends.
   // Returns false at the end of the file, on a read error, or when the scan

@@ -52,6 +52,7 @@ struct ToolOptions {
   bool merged = false;                 // standard error into standard output's pipe
   int failing_read = 0;                // this read of the storage file fails (EIO)
   int failing_watch = 0;               // inotify refuses /run/camera with this errno
+  bool short_write = false;            // writes to the storage file stop half-way
 };
 
 // The command that starts camprop with `arguments`: the one place that says
@@ -111,11 +112,12 @@ class ToolProcess {
         const int fd = open(options.output, O_WRONLY | O_CLOEXEC);
         if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
       }
-      if (options.failing_read != 0 || options.failing_watch != 0) {
+      if (options.failing_read != 0 || options.failing_watch != 0 || options.short_write) {
         // Ahead of the stand-in for /run, where there is one.
         PreloadInChildren(FAILING_READ_PRELOAD);
         setenv("CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read).c_str(), 1);
         setenv("CAMPROP_TEST_FAILING_WATCH", std::to_string(options.failing_watch).c_str(), 1);
+        setenv("CAMPROP_TEST_SHORT_WRITE", options.short_write ? "1" : "0", 1);
       }
       if (options.uid != static_cast<uid_t>(-1) &&
           (setgroups_none() != 0 || setresgid(options.uid, options.uid, options.uid) != 0 ||
@@ -715,6 +717,16 @@ TEST_F(CampropTest, OutputThatIsLostAndReadErrorsFailTheCommand) {
   }
   // A key found before the failing read is found, as the store's lookup finds it.
   EXPECT_EQ("v20\n", RunTool({"get", "key.20"}, failing).out);
+
+  // A write cut short, as on a full disk, is reported by its cause.
+  ToolOptions full;
+  full.short_write = true;
+  const ToolResult stored = RunTool({"set", "new.key", "v"}, full);
+  EXPECT_EQ(1, stored.status);
+  EXPECT_EQ("camprop: cannot store new.key in /run/camera/property_storage: "
+            "No space left on device\n",
+            stored.err);
+  EXPECT_TRUE(bytes == ReadStoreFile()) << "the part written was not cut off";
 }
 
 TEST_F(CampropTest, ListAndCheckLetGoOfTheLockBeforeTheyPrint) {
@@ -757,6 +769,7 @@ TEST_F(CampropTest, GetEscapesControlBytesOnlyForATerminal) {
   EXPECT_EQ(0, shown.status);
   EXPECT_EQ("\\x1b]0;owned\\x07\\x1b[2J\n", shown.out);
   EXPECT_EQ("tab\\x09 space\n", RunTool({"get", "unset", "tab\t space"}, options).out);
+  EXPECT_EQ("del\\x7f\n", RunTool({"get", "unset", "del\x7f"}, options).out);
 }
 
 TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {

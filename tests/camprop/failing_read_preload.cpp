@@ -4,7 +4,9 @@
 //    the process fail with EIO; every other read goes through;
 //  - CAMPROP_TEST_FAILING_WATCH=E makes every inotify watch of /run/camera
 //    fail with errno E (ENOSPC: the watch limit is reached), as a machine
-//    short of watches would.
+//    short of watches would;
+//  - CAMPROP_TEST_SHORT_WRITE=1 makes every pwrite to the storage file write
+//    half its bytes, as on a full disk.
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdint.h>
@@ -41,6 +43,11 @@ ssize_t InterposedPread(int fd, void* buffer, size_t count, off_t offset) {
   return syscall(SYS_pread64, fd, buffer, count, offset);
 }
 
+ssize_t InterposedPwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  if (Setting("CAMPROP_TEST_SHORT_WRITE") != 0 && IsStorageFile(fd)) count /= 2;
+  return syscall(SYS_pwrite64, fd, buffer, count, offset);
+}
+
 }  // namespace
 
 #define INTERPOSED extern "C" __attribute__((visibility("default")))
@@ -49,6 +56,12 @@ INTERPOSED ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
 }
 INTERPOSED ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
   return InterposedPread(fd, buffer, count, offset);
+}
+INTERPOSED ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  return InterposedPwrite(fd, buffer, count, offset);
+}
+INTERPOSED ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
+  return InterposedPwrite(fd, buffer, count, offset);
 }
 INTERPOSED int inotify_add_watch(int fd, const char* path, uint32_t mask) {
   const int failing = Setting("CAMPROP_TEST_FAILING_WATCH");

@@ -1,9 +1,12 @@
 // Many writers and readers at once, from processes and from threads: no
-// update lost, no torn value read, one record per key, and a lookup waits for
-// an update that holds the file.
+// update lost, no torn value read, one record per key, a lookup waits for
+// an update that holds the file, and another thread's output never reaches
+// the file of a process started with standard output closed.
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +20,7 @@
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
 #include "tests/property_store/store_bytes.h"
+#include "tests/support/death_tests.h"
 #include "tests/support/private_run.h"
 
 namespace isputils_test {
@@ -128,6 +132,64 @@ TEST_F(PropertyConcurrencyTest, LookupWaitsForUpdateHoldingTheFile) {
   fclose(holder);  // flushes, then releases the lock
   reader.join();
   EXPECT_EQ("new", seen);
+}
+
+// A problem with the store after pairs of updates and lookups in a process
+// whose standard output was closed at its start, or closed again later, or
+// "" when there is none. Each round writes keys k0-k9 with growing values.
+std::string StoreWithStandardOutputClosed() {
+  close(STDOUT_FILENO);
+  std::atomic<bool> stop{false};
+  // A daemon's logging thread: its writes must never land in the records.
+  // Racing the store for descriptor 1 is the point, so the write goes to the
+  // kernel directly: ThreadSanitizer, which takes descriptors for memory,
+  // would report the race this test is made of.
+  std::thread noise([&stop] {
+    while (!stop) {
+      if (syscall(SYS_write, STDOUT_FILENO, "noise\n", 6) < 0) std::this_thread::yield();
+    }
+  });
+  std::string problems;
+  auto store_round = [&problems](int round) {
+    for (int i = 0; i < 10; ++i) {
+      const std::string key = "k" + std::to_string(i);
+      const std::string value = std::to_string(round * 10 + i);
+      if (property_set(key.c_str(), value.c_str()) != 0) problems += "set failed; ";
+      if (Lookup(key) != value) problems += key + " read back as " + Lookup(key) + "; ";
+    }
+  };
+  for (int round = 0; round < 30; ++round) store_round(round);
+  stop = true;
+  noise.join();
+  // Closed again after the first calls: the store still never takes it.
+  close(STDOUT_FILENO);
+  store_round(30);
+  std::string expected;
+  for (int i = 0; i < 10; ++i) {
+    expected += RecordBytes("k" + std::to_string(i), std::to_string(300 + i));
+  }
+  if (ReadStoreFile() != expected) problems += "the file holds more than the records; ";
+  struct stat out, null;
+  if (fstat(STDOUT_FILENO, &out) != 0 || stat("/dev/null", &null) != 0 ||
+      out.st_rdev != null.st_rdev || out.st_ino != null.st_ino) {
+    problems += "descriptor 1 is not /dev/null";
+  }
+  return problems;
+}
+
+using PropertyConcurrencyDeathTest = PropertyConcurrencyTest;
+
+TEST_F(PropertyConcurrencyDeathTest, StandardOutputClosedAtStartNeverReachesTheRecords) {
+  // The first call of a fresh process is the one that finds descriptor 1
+  // closed (under an emulator, a fork: then the later calls find it).
+  UseFreshProcessForDeathTests();
+  EXPECT_EXIT(
+      {
+        const std::string problems = StoreWithStandardOutputClosed();
+        fputs(problems.c_str(), stderr);
+        _exit(problems.empty() ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), testing::Eq(""));
 }
 
 }  // namespace

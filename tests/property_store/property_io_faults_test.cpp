@@ -1,13 +1,16 @@
 // Faults the kernel rarely shows on demand, injected by interposing the C
-// library's open, pread and malloc in this program (the dynamic linker binds
-// the store's calls to the definitions below): a read that fails part-way
-// through a scan, a directory where fs.protected_regular refuses O_CREAT of
+// library's open, pread, pwrite and malloc in this program (the dynamic
+// linker binds the store's calls to the definitions below): a read that
+// fails or is interrupted part-way through a scan, a write cut short by a
+// full disk, a directory where fs.protected_regular refuses O_CREAT of
 // another user's file, a file created by another process between an
-// update's open attempts, and no heap memory for a scan's read buffer.
+// update's open attempts, no /dev/null to fill a closed standard descriptor
+// with, and no heap memory for a scan's read buffer.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -24,9 +27,12 @@ namespace {
 using isputils_test::kStoragePath;
 
 int gFailingRead = 0;          // the n-th read of the storage file fails; 0: none
+int gFailingReadError = EIO;   // with this errno
 int gStoreReads = 0;           // reads of the storage file so far
+bool gShortWrites = false;     // writes to the storage file stop half-way
 bool gProtectedRegular = false;  // O_CREAT of an existing storage file: EACCES
 bool gNoReadBuffer = false;      // allocations of a scan's read buffer fail
+bool gNoDevNull = false;         // opens of /dev/null fail
 std::string gCreatedInBetween;   // laid down just before an exclusive create
 
 bool IsStorageFile(int fd) {
@@ -38,14 +44,24 @@ bool IsStorageFile(int fd) {
 ssize_t InterposedPread(int fd, void* buffer, size_t count, off_t offset) {
   if (gFailingRead > 0 && IsStorageFile(fd) && gStoreReads + 1 == gFailingRead) {
     ++gStoreReads;
-    errno = EIO;
+    errno = gFailingReadError;
     return -1;
   }
   if (IsStorageFile(fd)) ++gStoreReads;
   return syscall(SYS_pread64, fd, buffer, count, offset);
 }
 
+ssize_t InterposedPwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  // What a full disk does: the blocks there were room for, and no errno.
+  if (gShortWrites && IsStorageFile(fd)) count /= 2;
+  return syscall(SYS_pwrite64, fd, buffer, count, offset);
+}
+
 int InterposedOpen(const char* path, int flags, mode_t mode) {
+  if (gNoDevNull && strcmp(path, "/dev/null") == 0) {
+    errno = ENOENT;
+    return -1;
+  }
   if (strcmp(path, kStoragePath) == 0 && (flags & O_CREAT) != 0) {
     if (!gCreatedInBetween.empty() && (flags & O_EXCL) != 0) {
       isputils_test::WriteStoreFile(gCreatedInBetween);
@@ -88,6 +104,12 @@ INTERPOSED ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
 INTERPOSED ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
   return InterposedPread(fd, buffer, count, offset);
 }
+INTERPOSED ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  return InterposedPwrite(fd, buffer, count, offset);
+}
+INTERPOSED ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
+  return InterposedPwrite(fd, buffer, count, offset);
+}
 INTERPOSED int open(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
@@ -120,32 +142,82 @@ class PropertyIoFaultsTest : public testing::Test {
   void SetUp() override { ResetStore(); }
   void TearDown() override {
     gFailingRead = 0;
+    gFailingReadError = EIO;
+    gShortWrites = false;
     gProtectedRegular = false;
     gCreatedInBetween.clear();
     ResetStore();
   }
 };
 
-TEST_F(PropertyIoFaultsTest, UpdateWhoseSearchMeetsAReadErrorWritesNothing) {
+TEST_F(PropertyIoFaultsTest, ReadErrorsEndTheScanAndInterruptedReadsAreResumed) {
   constexpr int kRecords = 300;  // 46,800 bytes: three reads of 16 KiB
   const std::string store = ManyRecords(kRecords);
-  for (int failing_read = 1; failing_read <= 3; ++failing_read) {
-    for (const std::string& key : {KeyOf(kRecords - 1), std::string("new.key")}) {
-      SCOPED_TRACE("read " + std::to_string(failing_read) + " fails, key " + key);
-      WriteStoreFile(store);
-      gStoreReads = 0;
-      gFailingRead = failing_read;
-      EXPECT_EQ(-1, property_set(key.c_str(), "lost"));
-      gFailingRead = 0;
-      EXPECT_TRUE(store == ReadStoreFile()) << "the file changed";
+  for (const int error : {EIO, EINTR}) {
+    // A read interrupted by a signal is resumed: the scan goes on as if
+    // nothing happened. Any other error ends an update without a write.
+    const bool resumed = error == EINTR;
+    gFailingReadError = error;
+    for (int failing_read = 1; failing_read <= 3; ++failing_read) {
+      for (const std::string& key : {KeyOf(kRecords - 1), std::string("new.key")}) {
+        SCOPED_TRACE(std::string(strerror(error)) + " in read " + std::to_string(failing_read) +
+                     ", key " + key);
+        WriteStoreFile(store);
+        gStoreReads = 0;
+        gFailingRead = failing_read;
+        const int result = property_set(key.c_str(), "stored");
+        const int result_error = errno;
+        gFailingRead = 0;
+        if (resumed) {
+          EXPECT_EQ(0, result);
+          EXPECT_EQ("stored", Lookup(key));
+        } else {
+          EXPECT_EQ(-1, result);
+          EXPECT_EQ(error, result_error);
+          EXPECT_TRUE(store == ReadStoreFile()) << "the file changed";
+        }
+      }
     }
+    // A lookup that meets the error reads as not stored.
+    WriteStoreFile(store);
+    gStoreReads = 0;
+    gFailingRead = 2;
+    EXPECT_EQ(resumed ? "value 299" : "<none>", Lookup(KeyOf(kRecords - 1)));
+    gFailingRead = 0;
   }
-  // A lookup that meets the error reads as not stored.
-  gStoreReads = 0;
-  gFailingRead = 2;
-  EXPECT_EQ(7, property_get_int32(KeyOf(kRecords - 1).c_str(), 7));
-  gFailingRead = 0;
-  EXPECT_EQ("value 299", Lookup(KeyOf(kRecords - 1)));
+}
+
+TEST_F(PropertyIoFaultsTest, WriteCutShortFailsWithItsCauseAndLeavesWholeRecords) {
+  const std::string store = ManyRecords(3);
+  WriteStoreFile(store);
+  gShortWrites = true;
+  errno = 0;
+  EXPECT_EQ(-1, property_set("new.key", "appended"));
+  EXPECT_EQ(ENOSPC, errno);
+  gShortWrites = false;
+  EXPECT_TRUE(store == ReadStoreFile()) << "the part written was not cut off";
+}
+
+TEST_F(PropertyIoFaultsTest, ClosedStandardDescriptorThatCannotBeFilledIsNeverTaken) {
+  ASSERT_EQ(0, property_set("k", "v"));  // the process's first check is done
+  // Descriptor 1 closed later, and no /dev/null to put there: the store
+  // refuses rather than sit where another thread's output would land.
+  fflush(stdout);
+  const int saved_output = dup(STDOUT_FILENO);
+  close(STDOUT_FILENO);
+  gNoDevNull = true;
+  const int result = property_set("k", "w");
+  const int result_error = errno;
+  const std::string found = Lookup("k");
+  const bool still_closed = fcntl(STDOUT_FILENO, F_GETFD) < 0;
+  gNoDevNull = false;
+  dup2(saved_output, STDOUT_FILENO);
+  close(saved_output);
+  EXPECT_EQ(-1, result);
+  EXPECT_EQ(EBADF, result_error);
+  EXPECT_EQ("<none>", found);
+  EXPECT_TRUE(still_closed);
+  EXPECT_EQ(RecordBytes("k", "v"), ReadStoreFile());
 }
 
 TEST_F(PropertyIoFaultsTest, ExistingFileIsOpenedWithoutCreate) {

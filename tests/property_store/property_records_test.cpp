@@ -1,6 +1,7 @@
 // The storage file as other processes see it: record layout byte for byte,
 // the first-match rule, cutting of over-long texts, partial and damaged
 // records, and the outcomes of updates that cannot reach the file.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,16 +111,22 @@ TEST_F(PropertyRecordsTest, EmptyKeyAndEmptyValueAreOrdinary) {
 }
 
 TEST_F(PropertyRecordsTest, PartialTrailingRecordIsIgnoredThenOverwritten) {
-  const std::string partial = RecordBytes("tail", "never seen").substr(0, 100);
-  WriteStoreFile(RecordBytes("a", "1") + partial);
+  const std::string last_whole = RecordBytes("a", "1", 'Z');
+  const std::string partial = RecordBytes("tail", "never seen", 'T').substr(0, 100);
+  WriteStoreFile(last_whole + partial);
   EXPECT_EQ("<none>", Lookup("tail"));
   EXPECT_EQ("1", Lookup("a"));
   ASSERT_EQ(0, update_property("b", "2"));
   const std::string file = ReadStoreFile();
   ASSERT_EQ(2u * PROPERTY_RECORD_SIZE, file.size());
   EXPECT_EQ("2", Lookup("b"));
-  // The partial record was read into the buffer before the append.
-  EXPECT_EQ(0, file.compare(PROPERTY_RECORD_SIZE, 2, std::string("b\0", 2)));
+  // The appended record is the last whole record read, with the partial
+  // record read over it, then the new key and value with their NULs.
+  std::string appended = last_whole;
+  appended.replace(0, partial.size(), partial);
+  appended.replace(0, 2, std::string("b\0", 2));
+  appended.replace(PROPERTY_KEY_SIZE, 2, std::string("2\0", 2));
+  EXPECT_EQ(appended, file.substr(PROPERTY_RECORD_SIZE));
 }
 
 TEST_F(PropertyRecordsTest, FirstOfDuplicateKeysWins) {
@@ -175,14 +182,19 @@ TEST_F(PropertyRecordsTest, FullFilesystemFailsTheAppendAndKeepsEarlierRecords) 
   if (const char* why = StoreMountsUnavailable()) GTEST_SKIP() << why;
   ASSERT_TRUE(MountStoreFilesystem(4096, /*read_only=*/false));
   int stored = 0;
+  int error = 0;
   std::string key;
   for (int i = 0; i < 64; ++i) {
     key = "key." + std::to_string(i);
-    if (update_property(key.c_str(), "value") != 0) break;
+    if (update_property(key.c_str(), "value") != 0) {
+      error = errno;
+      break;
+    }
     ++stored;
   }
   ASSERT_GT(stored, 0);
   ASSERT_LT(stored, 64) << "the tiny filesystem never filled up";
+  EXPECT_EQ(ENOSPC, error);
   // The failed append left no partial record behind.
   EXPECT_EQ(static_cast<size_t>(stored) * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
   EXPECT_EQ("<none>", Lookup(key));

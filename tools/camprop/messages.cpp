@@ -42,6 +42,11 @@ std::string DescribeScanFailure(const ScanResult& result) {
                static_cast<unsigned long long>(result.whole_records),
                result.whole_records == 1 ? "record" : "records", strerror(result.error));
       break;
+    case ScanStatus::kReplaced:
+    case ScanStatus::kWriteFailed:
+      // Only updates end this way; a read-only scan never does.
+      snprintf(text, sizeof(text), "cannot update %s: %s", path, strerror(result.error));
+      break;
     case ScanStatus::kNoFile:
     case ScanStatus::kOk:
       snprintf(text, sizeof(text), "%s was read", path);

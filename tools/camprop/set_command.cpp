@@ -1,14 +1,32 @@
 // camprop set: stores one key through the store's own writer, so the
 // exclusive lock, the in-place update and the append are exactly the
 // library's.
-#include <errno.h>
 #include <string.h>
 
 #include "propstore/properties.h"
+#include "property_store/property_update.h"
 #include "tools/camprop/commands.h"
 #include "tools/camprop/missing_store.h"
 
 namespace camprop {
+namespace {
+
+// Why an update failed, from its own outcome: an errno left over from some
+// other call would name the wrong cause.
+const char* DescribeUpdateFailure(const propstore::UpdateResult& result) {
+  // The same condition reads the same in every command.
+  MissingStore why;
+  if (result.status == ScanStatus::kOpenFailed && MissingStoreFromError(result.error, &why)) {
+    return DescribeMissingStore(why);
+  }
+  if (result.status == ScanStatus::kReplaced) {
+    return "it was replaced or removed each time this update took its lock";
+  }
+  if (result.error == 0) return "the record did not reach the file";
+  return DescribeOpenError(result.error);
+}
+
+}  // namespace
 
 int RunSet(const char* key, const char* value) {
   const size_t key_length = strlen(key);
@@ -23,18 +41,10 @@ int RunSet(const char* key, const char* value) {
              value_length, PROPERTY_VALUE_SIZE - 1);
     return kExitUsage;
   }
-  errno = 0;
-  if (property_set(key, value) == 0) return kExitOk;
-  const int error = errno;
-  // The same condition reads the same in every command.
-  const char* reason = "the record did not reach the file";
-  MissingStore why;
-  if (MissingStoreFromError(error, &why)) {
-    reason = DescribeMissingStore(why);
-  } else if (error != 0) {
-    reason = DescribeOpenError(error);
-  }
-  Complain("cannot store %s in %s: %s", key, propstore::kStoragePath, reason);
+  const propstore::UpdateResult result = propstore::StoreProperty(key, value);
+  if (result.status == ScanStatus::kOk) return kExitOk;
+  Complain("cannot store %s in %s: %s", key, propstore::kStoragePath,
+           DescribeUpdateFailure(result));
   return kExitFailed;
 }
 

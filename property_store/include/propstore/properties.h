@@ -14,6 +14,10 @@
 //  - A missing or unreadable storage file reads as "nothing stored".
 //  - Nothing is cached: every call opens the file, takes a whole-file flock
 //    (shared to read, exclusive to write), scans it and closes it.
+//  - A failed update returns -1 and leaves errno as the failing step set it.
+//  - The file never takes descriptor 0, 1 or 2, where another thread's
+//    output would land in it: the first call of the process opens /dev/null
+//    (read-only) on each of them that is closed.
 //
 // Thread-safety: every function may be called from any thread of any process
 // at any time; calls exclude each other through the file lock alone.
@@ -36,7 +40,9 @@
 // exists (the first one in file order wins); returns 0 and leaves `value`
 // untouched otherwise, including when the file is missing or unreadable. A
 // key of 64 bytes or more matches no record. A read error part-way ends the
-// search as the end of the file would.
+// search as the end of the file would. A lookup reads the file it opened: if
+// the file is replaced or removed while the lookup waits for its lock, it
+// returns what was stored an instant earlier.
 // REQUIRES: key is NUL-terminated; value has room for PROPERTY_VALUE_SIZE
 // bytes.
 PROPSTORE_EXPORT int fetch_property(const char* key, char* value);
@@ -45,10 +51,17 @@ PROPSTORE_EXPORT int fetch_property(const char* key, char* value);
 // place, or appends a record (creating the file if needed). Over-long texts
 // are cut to 63 (key) and 91 (value) bytes; a key of 64 bytes or more never
 // matches a stored key, so each such update appends a record.
-// Returns 0 once the record has reached the file, -1 when it has not: the
-// file could not be opened or created, is not a regular file or has more
-// than one link, the lock failed, a read of the search failed (nothing is
-// written then), or the write or close failed.
+// Once it holds the exclusive lock it checks that the path still names the
+// locked file; a file replaced or removed meanwhile is left alone and the
+// update starts again on the file at the path.
+// Returns 0 once the record has reached the file at the path, -1 when it has
+// not, with errno as the failing step set it: the file could not be opened
+// or created (the open's errno; EBADF when a closed descriptor 0-2 could not
+// be filled with /dev/null), is not a regular file (EINVAL, EISDIR,
+// ENXIO, ESPIPE or ELOOP for a symbolic link), has more than one link
+// (EMLINK), was replaced at every attempt (EAGAIN), the lock failed, a read
+// of the search failed (nothing is written then), or the write or close
+// failed (ENOSPC for a write cut short).
 // REQUIRES: key and value are NUL-terminated.
 PROPSTORE_EXPORT int update_property(const char* key, const char* value);
 
@@ -66,9 +79,10 @@ PROPSTORE_EXPORT int property_get(const char* key, char* value,
                                   const char* fallback);
 
 // Stores `value` under `key` (see update_property for the cutting rules).
-// Returns 0 when the record reached the file, -1 when it did not, and -1
-// after printing "property_set invalid arguments!\n" when either pointer is
-// NULL (nothing is touched then).
+// Returns 0 when the record reached the file, -1 when it did not, with errno
+// as the failing step set it (see update_property; ENOSPC for a full
+// filesystem); and -1 after printing "property_set invalid arguments!\n"
+// when either pointer is NULL (nothing is touched then).
 PROPSTORE_EXPORT int property_set(const char* key, const char* value);
 
 // Returns the stored value converted by atoi, or `fallback` when the key is
