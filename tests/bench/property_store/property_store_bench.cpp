@@ -5,7 +5,7 @@
 // the update floor (open read-write, exclusive flock, read it whole with one
 // read, write the last record with one pwrite, close). Each operation runs
 // at 10 to 10,000 records; the summary prints each median time as a ratio
-// to the floors at the same size, and the cost per scanned record.
+// to the floors at the same size, with the targets, and the cost per record.
 //
 // Runs in a private mount namespace like the tests: the store's fixed path
 // is used, the machine's /run is not.
@@ -16,38 +16,19 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
 #include "benchmark/benchmark.h"
 #include "propstore/properties.h"
+#include "tests/bench/support/ratio_bench.h"
 #include "tests/support/private_run.h"
 
 namespace {
 
+using isputils_bench::BenchKey;
+using isputils_bench::FillStore;
 using isputils_test::kStoragePath;
-
-std::string KeyOf(int64_t i) {
-  char key[32];
-  snprintf(key, sizeof(key), "bench.key.%06lld", static_cast<long long>(i));
-  return key;
-}
-
-// Lays down exactly `records` records, so every benchmark starts alike.
-void FillStore(int64_t records) {
-  isputils_test::ResetStore();
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(records) * PROPERTY_RECORD_SIZE);
-  for (int64_t i = 0; i < records; ++i) {
-    char record[PROPERTY_RECORD_SIZE] = {};
-    snprintf(record, PROPERTY_KEY_SIZE, "%s", KeyOf(i).c_str());
-    snprintf(record + PROPERTY_KEY_SIZE, PROPERTY_VALUE_SIZE, "value-%lld",
-             static_cast<long long>(i));
-    bytes.append(record, sizeof(record));
-  }
-  isputils_test::WriteStoreFile(bytes);
-}
 
 void BM_Floor(benchmark::State& state) {
   FillStore(state.range(0));
@@ -91,7 +72,7 @@ void BM_StreamFloor(benchmark::State& state) {
 
 void BM_GetHit(benchmark::State& state) {
   FillStore(state.range(0));
-  const std::string last = KeyOf(state.range(0) - 1);
+  const std::string last = BenchKey(state.range(0) - 1);
   char value[PROPERTY_VALUE_SIZE];
   for (auto _ : state) {
     benchmark::DoNotOptimize(property_get(last.c_str(), value, nullptr));
@@ -108,7 +89,7 @@ void BM_GetMiss(benchmark::State& state) {
 
 void BM_SetInPlace(benchmark::State& state) {
   FillStore(state.range(0));
-  const std::string last = KeyOf(state.range(0) - 1);
+  const std::string last = BenchKey(state.range(0) - 1);
   for (auto _ : state) {
     benchmark::DoNotOptimize(property_set(last.c_str(), "updated-value"));
   }
@@ -134,55 +115,18 @@ BENCHMARK(BM_GetMiss)->STORE_SIZES;
 BENCHMARK(BM_SetInPlace)->STORE_SIZES;
 BENCHMARK(BM_SetAppend)->STORE_SIZES;
 
-// Prints the usual console output, then a table of ratios to the floor
-// built from the medians (or the single runs without repetitions).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool usable = run.aggregate_name.empty() ? run.repetitions <= 1
-                                                     : run.aggregate_name == "median";
-      if (!usable || run.error_occurred) continue;
-      const std::string name = run.run_name.function_name;
-      const std::string size = run.run_name.args;
-      times_[size][name] = run.GetAdjustedRealTime();
-    }
-  }
-
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    printf("\n%-8s %-14s %12s %10s %10s %10s %14s\n", "records", "operation", "time (us)",
-           "vs floor", "vs stream", "vs update", "ns per record");
-    for (const auto& [size, by_name] : times_) {
-      const auto floor = by_name.find("BM_Floor");
-      const auto stream = by_name.find("BM_StreamFloor");
-      const auto update = by_name.find("BM_UpdateFloor");
-      if (floor == by_name.end() || stream == by_name.end() || update == by_name.end()) continue;
-      const double records = atof(size.c_str());
-      for (const auto& [name, time] : by_name) {
-        printf("%-8s %-14s %12.2f %10.2f %10.2f %10.2f %14.2f\n", size.c_str(),
-               name.c_str() + 3, time / 1000.0, time / floor->second, time / stream->second,
-               time / update->second, time / records);
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::map<std::string, double>> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  if (!isputils_test::EnterPrivateRun(&error)) {
-    fprintf(stderr, "cannot isolate the property store: %s\n", error.c_str());
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  isputils_bench::BenchPlan plan;
+  plan.comparisons = {
+      {"BM_GetHit", "BM_Floor", 1.3, "10 100"}, {"BM_GetHit", "BM_Floor", 1.5, "1000"},
+      {"BM_GetHit", "BM_Floor", 0.0, "10000"},  {"BM_GetHit", "BM_StreamFloor"},
+      {"BM_GetMiss", "BM_Floor"},               {"BM_GetMiss", "BM_StreamFloor"},
+      {"BM_SetInPlace", "BM_UpdateFloor", 1.7, "10 100"},
+      {"BM_SetInPlace", "BM_UpdateFloor", 0.0, "1000 10000"},
+      {"BM_SetAppend", "BM_UpdateFloor"},
+  };
+  plan.per_argument = "ns per record";
+  return isputils_bench::RunBenchmarks(argc, argv, plan);
 }

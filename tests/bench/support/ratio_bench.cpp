@@ -15,6 +15,14 @@
 namespace isputils_bench {
 namespace {
 
+// True when `argument` is one of the blank-separated words of `list`, or
+// the list is null.
+bool IsListed(const std::string& argument, const char* list) {
+  if (list == nullptr) return true;
+  const std::string words = std::string(" ") + list + " ";
+  return words.find(" " + argument + " ") != std::string::npos;
+}
+
 // Prints the usual console output, then the plan's comparisons as ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -39,12 +47,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    printf("\n%-9s %-20s %-18s %12s %12s %7s %7s", "argument", "operation", "baseline",
-           "time (ns)", "base (ns)", "ratio", "target");
+    printf("\n%-9s %-20s %-18s %12s %12s %7s %7s %-6s", "argument", "operation", "baseline",
+           "time (ns)", "base (ns)", "ratio", "target", "");
     if (plan_.per_argument != nullptr) printf("  %s", plan_.per_argument);
     printf("\n");
     for (const Comparison& c : plan_.comparisons) {
       for (const std::string& argument : arguments_) {
+        if (!IsListed(argument, c.only)) continue;
         const auto found = times_.find({argument, c.measured});
         const auto base = times_.find({argument, c.baseline});
         if (found == times_.end() || base == times_.end()) continue;
@@ -54,9 +63,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
                c.measured + 3, c.baseline + 3, measured, base->second, ratio);
         if (c.target > 0) {
           const bool met = plan_.throughput ? ratio >= c.target : ratio <= c.target;
-          printf(" %7.2f %s", c.target, met ? "met" : "MISSED");
+          printf(" %7.2f %-6s", c.target, met ? "met" : "MISSED");
         } else {
-          printf(" %7s", "");
+          printf(" %7s %-6s", "", "");
         }
         if (plan_.per_argument != nullptr) printf("  %.2f", measured / atof(argument.c_str()));
         printf("\n");

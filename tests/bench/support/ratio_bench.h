@@ -21,7 +21,8 @@ namespace isputils_bench {
 struct Comparison {
   const char* measured;
   const char* baseline;
-  double target = 0.0;  // the ratio to meet; 0: none
+  double target = 0.0;         // the ratio to meet; 0: none
+  const char* only = nullptr;  // the arguments it is for ("10 100"); null: every one
 };
 
 // How a program's benchmarks are run and compared. Intentionally copyable.
