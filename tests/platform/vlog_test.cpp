@@ -19,6 +19,16 @@ int LevelOf(const std::string& file) {
   return logging::GetVlogLevelHelper(file.c_str(), file.size() + 1);
 }
 
+// The verbose level of each file, as blank-separated "file=level" words, so
+// that one assertion checks a whole table.
+std::string LevelsOf(std::initializer_list<const char*> files) {
+  std::string levels;
+  for (const char* file : files) {
+    levels += (levels.empty() ? "" : " ") + std::string(file) + "=" + std::to_string(LevelOf(file));
+  }
+  return levels;
+}
+
 TEST(VlogTest, PatternMustMatchTheWholeText) {
   struct Case {
     const char* text;
@@ -62,60 +72,51 @@ TEST(VlogTest, SeparatorsMatchEitherKind) {
 TEST(VlogTest, ModuleIsTheBaseNameWithoutExtensionOrInl) {
   ScopedLogSettings restore;
   logging::SetVlogSwitches("", "foo=2");
-  EXPECT_EQ(LevelOf("a/b/foo.cc"), 2);
-  EXPECT_EQ(LevelOf("a\\b\\foo.cpp"), 2);
-  EXPECT_EQ(LevelOf("foo-inl.h"), 2);
-  EXPECT_EQ(LevelOf("foo"), 2);
-  EXPECT_EQ(LevelOf("foo.tar.gz"), 0);  // Only the last extension goes.
-  EXPECT_EQ(LevelOf("foo/bar.cc"), 0);  // Directories are not the module.
-  EXPECT_EQ(LevelOf("foobar.cc"), 0);
+  // Only the last extension goes; directories are not the module.
+  EXPECT_EQ("a/b/foo.cc=2 a\\b\\foo.cpp=2 foo-inl.h=2 foo=2 foo.tar.gz=0 foo/bar.cc=0 foobar.cc=0",
+            LevelsOf({"a/b/foo.cc", "a\\b\\foo.cpp", "foo-inl.h", "foo", "foo.tar.gz",
+                      "foo/bar.cc", "foobar.cc"}));
 }
 
 TEST(VlogTest, PatternsWithSlashesMatchTheWholePath) {
   ScopedLogSettings restore;
   logging::SetVlogSwitches("", "log_service/*=3,*\\legacy\\*=1");
-  EXPECT_EQ(LevelOf("log_service/platform_log.cpp"), 3);
-  EXPECT_EQ(LevelOf("log_service\\platform_log.cpp"), 3);
-  EXPECT_EQ(LevelOf("src/log_service/platform_log.cpp"), 0);
-  EXPECT_EQ(LevelOf("src/legacy/old.cc"), 1);
+  EXPECT_EQ("log_service/platform_log.cpp=3 log_service\\platform_log.cpp=3 "
+            "src/log_service/platform_log.cpp=0 src/legacy/old.cc=1",
+            LevelsOf({"log_service/platform_log.cpp", "log_service\\platform_log.cpp",
+                      "src/log_service/platform_log.cpp", "src/legacy/old.cc"}));
   // A module pattern never sees the directories.
   logging::SetVlogSwitches("", "log_service*=3");
-  EXPECT_EQ(LevelOf("log_service/platform_log.cpp"), 0);
+  EXPECT_EQ("log_service/platform_log.cpp=0", LevelsOf({"log_service/platform_log.cpp"}));
 }
 
 TEST(VlogTest, FirstMatchingPatternWins) {
   ScopedLogSettings restore;
   logging::SetVlogSwitches("", "foo*=1,foobar=4");
-  EXPECT_EQ(LevelOf("foobar.cc"), 1);
+  EXPECT_EQ("foobar.cc=1", LevelsOf({"foobar.cc"}));
   logging::SetVlogSwitches("", "foobar=4,foo*=1");
-  EXPECT_EQ(LevelOf("foobar.cc"), 4);
-  EXPECT_EQ(LevelOf("food.cc"), 1);
+  EXPECT_EQ("foobar.cc=4 food.cc=1", LevelsOf({"foobar.cc", "food.cc"}));
 }
 
 TEST(VlogTest, UnmatchedFilesGetTheVLevel) {
   ScopedLogSettings restore;
   logging::SetVlogSwitches("", "");
-  EXPECT_EQ(LevelOf("any.cc"), 0);
+  EXPECT_EQ("any.cc=0", LevelsOf({"any.cc"}));
   logging::SetVlogSwitches("2", "foo=5");
-  EXPECT_EQ(LevelOf("any.cc"), 2);
-  EXPECT_EQ(LevelOf("foo.cc"), 5);
+  EXPECT_EQ("any.cc=2 foo.cc=5", LevelsOf({"any.cc", "foo.cc"}));
   logging::SetMinLogLevel(logging::LOGGING_WARNING);
-  EXPECT_EQ(LevelOf("any.cc"), -1);
+  EXPECT_EQ("any.cc=-1", LevelsOf({"any.cc"}));
   // An empty list clears the patterns set before.
   logging::SetVlogSwitches("", "");
-  EXPECT_EQ(LevelOf("foo.cc"), -1);
+  EXPECT_EQ("foo.cc=-1", LevelsOf({"foo.cc"}));
 }
 
 TEST(VlogTest, MalformedEntriesAreSkippedOrCountAsZero) {
   ScopedLogSettings restore;
   logging::SetVlogSwitches("3", "foo=x,bar=,baz,=7,qux=2x,neg=-2,ok=2");
-  EXPECT_EQ(LevelOf("foo.cc"), 0);
-  EXPECT_EQ(LevelOf("bar.cc"), 0);
-  EXPECT_EQ(LevelOf("baz.cc"), 3);  // No '=': no pattern at all.
-  EXPECT_EQ(LevelOf("qux.cc"), 0);
-  EXPECT_EQ(LevelOf("neg.cc"), -2);
-  EXPECT_EQ(LevelOf("ok.cc"), 2);
-  EXPECT_EQ(LevelOf(""), 3);
+  // "baz" has no '=': no pattern at all.
+  EXPECT_EQ("foo.cc=0 bar.cc=0 baz.cc=3 qux.cc=0 neg.cc=-2 ok.cc=2 =3",
+            LevelsOf({"foo.cc", "bar.cc", "baz.cc", "qux.cc", "neg.cc", "ok.cc", ""}));
 }
 
 TEST(VlogTest, LookupReadsNoFurtherThanTheGivenSize) {
