@@ -71,7 +71,7 @@ class ProcessRun {
   }
 
   bool SlotFinished(int slot) const {
-    if (base_.ops_target != 0 && state_->slots[slot].ops.load() >= base_.ops_target) return true;
+    if (base_.ops_per_writer != 0 && state_->slots[slot].ops.load() >= base_.ops_per_writer) return true;
     return base_.deadline_ns != 0 && MonotonicNanos() >= base_.deadline_ns;
   }
 
@@ -237,11 +237,7 @@ StressReport RunStress(const StressOptions& options) {
   const KeySet keys(options.writers);
 
   WorkerPlan base;
-  base.writers = options.writers;
-  base.read_percent = options.read_percent;
-  base.ops_target = options.ops_per_writer;
-  base.append_cap = options.append_cap;
-  base.seed = options.seed;
+  static_cast<StressOptions&>(base) = options;
   const int64_t start = MonotonicNanos();
   if (options.seconds > 0) base.deadline_ns = start + static_cast<int64_t>(options.seconds * 1e9);
 
@@ -253,14 +249,11 @@ StressReport RunStress(const StressOptions& options) {
   report.elapsed_seconds = static_cast<double>(MonotonicNanos() - start) / 1e9;
   AddTotals(*state, options.writers, &report);
 
-  VerifyResult verified = VerifyStore(keys, *state, options.writers, report.kills > 0);
-  report.file_bytes = verified.file_bytes;
-  report.records = verified.records;
-  report.keys_checked = verified.keys_checked;
-  report.append_records = verified.append_records;
-  report.partial_tail_bytes = verified.partial_tail_bytes;
-  report.api_lookups = verified.api_lookups;
-  for (std::string& problem : verified.problems) report.problems.push_back(std::move(problem));
+  // The writers' problems first, then the file's.
+  std::vector<std::string> problems = std::move(report.problems);
+  static_cast<VerifyResult&>(report) =
+      VerifyStore(keys, *state, options.writers, report.kills > 0);
+  report.problems.insert(report.problems.begin(), problems.begin(), problems.end());
 
   state->~SharedState();
   munmap(memory, sizeof(SharedState));

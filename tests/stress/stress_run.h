@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/stress/stress_state.h"
+#include "tests/stress/stress_verify.h"
+
 namespace propstore_stress {
 
 struct StressOptions {
@@ -37,24 +40,14 @@ struct StressOptions {
 // Checks the options; returns false with the reason in *why.
 bool ValidateOptions(const StressOptions& options, std::string* why);
 
-struct StressReport {
+// What the writers did, summed over them, and what the check of the file
+// found; `problems` holds both kinds.
+struct StressReport : OperationCounts<uint64_t>, VerifyResult {
   int writers = 0;
   bool threads = false;
   double elapsed_seconds = 0;
-  uint64_t ops = 0;
-  uint64_t sets = 0;
-  uint64_t gets = 0;
-  uint64_t failed_sets = 0;
-  uint64_t bad_reads = 0;  // torn, foreign or stale values seen by lookups
-  uint64_t kills = 0;      // writers killed with SIGKILL
-  uint64_t restarts = 0;   // writers started in place of killed ones
-  uint64_t file_bytes = 0;
-  uint64_t records = 0;
-  uint64_t keys_checked = 0;
-  uint64_t append_records = 0;
-  uint64_t partial_tail_bytes = 0;
-  uint64_t api_lookups = 0;
-  std::vector<std::string> problems;
+  uint64_t kills = 0;     // writers killed with SIGKILL
+  uint64_t restarts = 0;  // writers started in place of killed ones
 
   bool ok() const { return problems.empty(); }
   double ops_per_second() const { return elapsed_seconds > 0 ? ops / elapsed_seconds : 0; }

@@ -22,7 +22,18 @@ namespace propstore_stress {
 inline constexpr int kMaxWriters = 64;
 inline constexpr int kMaxKeys = kSharedKeyCount + 2 * kMaxWriters;
 
-struct SlotState {
+// What writers' operations did, counted as they happen (atomics, in the
+// shared slots) and summed for the report (plain integers).
+template <typename Count>
+struct OperationCounts {
+  Count ops{0};
+  Count sets{0};
+  Count gets{0};
+  Count failed_sets{0};
+  Count bad_reads{0};  // torn, foreign or stale values seen by lookups
+};
+
+struct SlotState : OperationCounts<std::atomic<uint64_t>> {
   // Next sequence number to hand out; numbers start at 1 and are never
   // reused, even across a restart of the slot's writer.
   std::atomic<uint64_t> next_seq{1};
@@ -33,11 +44,6 @@ struct SlotState {
   // Over-long-key updates (each appends a record) completed and begun.
   std::atomic<uint64_t> appends_done{0};
   std::atomic<uint64_t> appends_started{0};
-  std::atomic<uint64_t> ops{0};
-  std::atomic<uint64_t> sets{0};
-  std::atomic<uint64_t> gets{0};
-  std::atomic<uint64_t> failed_sets{0};
-  std::atomic<uint64_t> bad_reads{0};
   // Bumped for every writer started in this slot; varies its random choices.
   std::atomic<uint32_t> generation{0};
   std::atomic<uint32_t> has_problem{0};

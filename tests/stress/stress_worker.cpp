@@ -42,7 +42,7 @@ class Worker {
 
  private:
   bool Done() const {
-    if (plan_.ops_target != 0 && slot_->ops.load() >= plan_.ops_target) return true;
+    if (plan_.ops_per_writer != 0 && slot_->ops.load() >= plan_.ops_per_writer) return true;
     return plan_.deadline_ns != 0 && MonotonicNanos() >= plan_.deadline_ns;
   }
 

@@ -11,21 +11,18 @@
 #include <stdint.h>
 
 #include "tests/stress/stress_keys.h"
+#include "tests/stress/stress_run.h"
 #include "tests/stress/stress_state.h"
 
 namespace propstore_stress {
 
-struct WorkerPlan {
+// One writer's part of a run: the run's options (its operation count
+// ops_per_writer counts for the slot in all, a restarted writer going on
+// from its predecessor's), the slot, and the deadline of the run.
+struct WorkerPlan : StressOptions {
   int slot = 0;
-  int writers = 1;
-  int read_percent = 50;
-  // Operations for the slot in all (a restarted writer counts on); 0: none.
-  uint64_t ops_target = 0;
   // CLOCK_MONOTONIC nanoseconds at which to stop; 0: no deadline.
   int64_t deadline_ns = 0;
-  // Over-long-key updates per slot at most: each grows the file.
-  uint64_t append_cap = 48;
-  uint64_t seed = 1;
 };
 
 // Runs the writer of `plan.slot` until its plan is done.
