@@ -36,6 +36,16 @@ int ParseBool(const char* text, int length) {
   return -1;
 }
 
+// The typed readers' rule: `convert` of the stored text for any result
+// other than 0 (a refused key, -1, converts the still zero-filled buffer to
+// 0), `fallback` when not stored or stored empty.
+template <typename Integer, typename Convert>
+Integer ReadInteger(const char* key, Integer fallback, Convert convert) {
+  char buffer[PROPERTY_VALUE_SIZE];
+  if (ReadIntoPrivateBuffer(key, buffer) != 0) return static_cast<Integer>(convert(buffer));
+  return fallback;
+}
+
 }  // namespace
 
 extern "C" {
@@ -70,10 +80,7 @@ int property_set(const char* key, const char* value) {
 }
 
 int32_t property_get_int32(const char* key, int32_t fallback) {
-  char buffer[PROPERTY_VALUE_SIZE];
-  // A refused key (-1) converts the still zero-filled buffer: 0.
-  if (ReadIntoPrivateBuffer(key, buffer) != 0) return atoi(buffer);
-  return fallback;
+  return ReadInteger(key, fallback, atoi);
 }
 
 int32_t property_get_int32_remote(const char* key, int32_t fallback) {
@@ -81,9 +88,7 @@ int32_t property_get_int32_remote(const char* key, int32_t fallback) {
 }
 
 int64_t property_get_int64(const char* key, int64_t fallback) {
-  char buffer[PROPERTY_VALUE_SIZE];
-  if (ReadIntoPrivateBuffer(key, buffer) != 0) return atoll(buffer);
-  return fallback;
+  return ReadInteger(key, fallback, atoll);
 }
 
 int8_t property_get_bool(const char* key, int8_t fallback) {

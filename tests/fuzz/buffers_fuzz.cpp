@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/reporting_session.h"
 #include "tests/support/report_capture.h"
 #include "isphal/Buffer.h"
 #include "isphal/ExifSwTag.h"
@@ -128,27 +129,16 @@ void CheckFields(const Buffer& b, const BufferModel& m, const std::string& where
   if (!same) Fail("Buffer fields differ from the model", where + ": " + isputils_test::DescribeBuffer(b));
 }
 
-class Session {
+class Session : public fuzz_support::ReportingSession<Input> {
  public:
-  explicit Session(Input* input) : in_(*input) {
+  explicit Session(Input* input) : ReportingSession(input, 12, kMaxOperations) {
     static const int32_t kModes[] = {2, 8, 10, 0};
-    mode_ = kModes[in_.Byte() & 3];
-    capture_.SetMode(mode_);
+    SetMode(kModes[in_.Byte() & 3]);
     for (auto& slot : buffers_) slot.emplace();
     for (auto& slot : images_) slot.emplace();
     for (size_t i = 0; i < kTagWords; ++i) tagArea_[i] = static_cast<uint32_t>(i);
   }
 
-  void Run() {
-    for (int i = 0; i < kMaxOperations && !in_.empty(); ++i) {
-      expected_.clear();
-      const int opcode = in_.Byte() % 12;
-      Step(opcode);
-      fuzz_support::CheckLines(expected_, capture_.Events(), mode_, opcode);
-      capture_.ClearEvents();
-      CheckAll(opcode);
-    }
-  }
 
  private:
   // Slots 0 .. kBufferSlots-1 are plain Buffers, the next one the
@@ -284,7 +274,7 @@ class Session {
     }
   }
 
-  void Step(int opcode) {
+  void Step(int opcode) override {
     switch (opcode) {
       case 0: {  // default construction
         const size_t s = in_.Byte() % kBufferSlots;
@@ -397,7 +387,7 @@ class Session {
     }
   }
 
-  void CheckAll(int opcode) {
+  void CheckAll(int opcode) override {
     const std::string op = "after opcode " + std::to_string(opcode);
     for (size_t s = 0; s <= kBufferSlots; ++s) {
       CheckFields(BufferAt(s), ModelAt(s), op + ", buffer " + std::to_string(s));
@@ -417,10 +407,6 @@ class Session {
     }
   }
 
-  Input& in_;
-  // Set up before any buffer exists and put back after the last one is gone.
-  ReportCapture capture_{0};
-  int32_t mode_ = 0;
   std::optional<Buffer> buffers_[kBufferSlots];
   BufferModel bufferModel_[kBufferSlots];
   OverridingBuffer overriding_;
@@ -428,7 +414,6 @@ class Session {
   std::optional<ImageBuffer> images_[kImageSlots];
   ImageModel imageModel_[kImageSlots];
   uint32_t tagArea_[kTagWords];
-  std::vector<std::string> expected_;
 };
 
 }  // namespace

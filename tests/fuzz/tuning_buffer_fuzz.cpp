@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/reporting_session.h"
 #include "tests/support/report_capture.h"
 #include "isphal/TuningBuffer.h"
 
@@ -114,14 +115,13 @@ struct BufferModel {
   const uint32_t* storage = nullptr;  // an owning buffer's array, when known
 };
 
-class Session {
+class Session : public fuzz_support::ReportingSession<Input> {
  public:
-  explicit Session(Input* input) : in_(*input) {
+  explicit Session(Input* input) : ReportingSession(input, 16, kMaxOperations) {
     const uint8_t config = in_.Byte();
     static const int32_t kModes[] = {2, 8, 10, 0};
-    mode_ = kModes[config & 3];
+    SetMode(kModes[config & 3]);
     debugLines_ = (config & 4) != 0;
-    capture_.SetMode(mode_);
     capture_.SetDetails(debugLines_ ? 5 : 4, 0x40001000);
     for (size_t a = 0; a < kArrays; ++a) {
       arrays_.push_back(std::make_unique<GuardedArray>(kArrayWords));
@@ -140,16 +140,6 @@ class Session {
     CheckArrays("after the buffers were destroyed");
   }
 
-  void Run() {
-    for (int i = 0; i < kMaxOperations && !in_.empty(); ++i) {
-      expected_.clear();
-      const int opcode = in_.Byte() % 16;
-      Step(opcode);
-      fuzz_support::CheckLines(expected_, capture_.Events(), mode_, opcode);
-      capture_.ClearEvents();
-      CheckAll(opcode);
-    }
-  }
 
  private:
   // -- the model's view of words ------------------------------------------
@@ -449,7 +439,7 @@ class Session {
     arrays_[a]->data()[index] = arrayModel_[a][index] = in_.Word();
   }
 
-  void Step(int opcode) {
+  void Step(int opcode) override {
     static constexpr Operation kOperations[] = {
       &Session::Reconstruct, &Session::ConstructCounted, &Session::ConstructOverArray,
       &Session::CopyConstruct, &Session::MoveConstruct, &Session::CopyAssign, &Session::MoveAssign,
@@ -463,7 +453,7 @@ class Session {
 
   // -- checks after every step --------------------------------------------
 
-  void CheckAll(int opcode) {
+  void CheckAll(int opcode) override {
     const std::string op = "after opcode " + std::to_string(opcode);
     CheckArrays(op);
     for (size_t s = 0; s < kSlots; ++s) CheckBuffer(s, op);
@@ -508,17 +498,11 @@ class Session {
     if (memcmp(data, m.words.data(), m.count * 4) != 0) Fail("words differ from the model", where);
   }
 
-  Input& in_;
-  // Declared before the buffers: set up before any of them exists and put
-  // back after the last one is gone.
-  ReportCapture capture_{0};
-  int32_t mode_ = 0;
   bool debugLines_ = false;
   std::vector<std::unique_ptr<GuardedArray>> arrays_;
   std::vector<std::vector<uint32_t>> arrayModel_;
   std::optional<TuningBuffer> slots_[kSlots];
   BufferModel model_[kSlots];
-  std::vector<std::string> expected_;
 };
 
 }  // namespace
