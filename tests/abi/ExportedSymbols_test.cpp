@@ -5,14 +5,14 @@
 // one demangled symbol per line, sorted; a constructor or destructor appears
 // once per variant the compiler emits (complete, base, deleting), since the
 // variants demangle alike.
-#include <stdio.h>
-
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
@@ -36,20 +36,19 @@ bool IsInstrumentation(const std::string& symbol) {
 }
 
 // Runs nm on `path` and returns the demangled names of the dynamic symbols
-// it defines, sorted. Sets *ok to false when nm cannot be run.
+// it defines, sorted. Sets *ok to false when nm cannot be run or fails.
 std::vector<std::string> ExportedSymbols(const std::string& path, bool* ok) {
+  // A program of the build machine: it reads the target's files natively.
+  isputils_test::ProgramOptions merged;
+  merged.merged = true;  // a complaint of nm shows as an unparsed line
+  const isputils_test::ProgramResult nm = isputils_test::RunProgram(
+      {ISPUTILS_NM, "-D", "--defined-only", "--demangle", path}, merged);
+  *ok = nm.status == 0;
   std::vector<std::string> symbols;
-  const std::string command =
-      std::string(ISPUTILS_NM) + " -D --defined-only --demangle '" + path + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    *ok = false;
-    return symbols;
-  }
-  char line[4096];
-  while (fgets(line, sizeof(line), pipe) != nullptr) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::istringstream lines(nm.out + nm.err);
+  std::string text;
+  while (std::getline(lines, text)) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
     // "<address> <type letter> <name>"; the name may itself hold blanks.
     const size_t typeStart = text.find(' ');
     const size_t nameStart = typeStart == std::string::npos ? typeStart
@@ -61,7 +60,6 @@ std::vector<std::string> ExportedSymbols(const std::string& path, bool* ok) {
     std::string name = text.substr(nameStart + 1);
     if (!IsInstrumentation(name)) symbols.push_back(name);
   }
-  *ok = pclose(pipe) == 0;
   std::sort(symbols.begin(), symbols.end());
   return symbols;
 }

@@ -5,16 +5,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,21 +21,11 @@
 #include "propstore/properties.h"
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/private_run.h"
+#include "tests/support/program_run.h"
 #include "tests/support/target_program.h"
 
 namespace isputils_test {
 namespace {
-
-constexpr int kCannotDropPrivileges = 126;
-
-// One run of the tool: exit status (or 128 + signal), both streams, and
-// the most memory it held resident.
-struct ToolResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-  long max_resident_kb = 0;
-};
 
 // How one run of the tool is set up; by default both streams are piped back.
 struct ToolOptions {
@@ -66,160 +49,42 @@ std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments,
   return TargetCommand(as_other_user ? shared_copy : CAMPROP_PATH, arguments);
 }
 
-// Replaces the child with `command`.
-[[noreturn]] void ExecCommand(const std::vector<std::string>& command) {
-  std::vector<char*> argv;
-  for (const std::string& part : command) argv.push_back(const_cast<char*>(part.c_str()));
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
+// The runner's setup for `options`; the faults come from a preloaded
+// library, told by environment variables what to break.
+ProgramOptions RunnerOptions(const ToolOptions& options) {
+  ProgramOptions run;
+  run.uid = options.uid;
+  run.merged = options.merged;
+  if (options.terminal) run.output = ChildOutput::kTerminal;
+  if (options.output != nullptr) {
+    run.output = options.output[0] == '\0' ? ChildOutput::kClosed : ChildOutput::kFile;
+    run.output_file = options.output;
+  }
+  if (options.failing_read != 0 || options.failing_watch != 0 || options.short_write) {
+    // Ahead of the stand-in for /run, where there is one.
+    run.preloads = {FAILING_READ_PRELOAD};
+    run.environment = {{"CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read)},
+                       {"CAMPROP_TEST_FAILING_WATCH", std::to_string(options.failing_watch)},
+                       {"CAMPROP_TEST_SHORT_WRITE", options.short_write ? "1" : "0"}};
+  }
+  return run;
 }
 
-// Opens a pseudo-terminal in raw mode, so bytes pass as written. Returns
-// false when the machine has none to give.
-bool OpenTerminal(int* controller, int* terminal) {
-  *controller = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (*controller < 0 || grantpt(*controller) != 0 || unlockpt(*controller) != 0) return false;
-  *terminal = open(ptsname(*controller), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios mode;
-  if (*terminal < 0 || tcgetattr(*terminal, &mode) != 0) return false;
-  cfmakeraw(&mode);
-  return tcsetattr(*terminal, TCSANOW, &mode) == 0;
-}
+// One run of the tool: exit status (or 128 + signal), both streams, and
+// the most memory it held resident.
+using ToolResult = ProgramResult;
 
-// A running camprop child with its standard output and error piped back.
-class ToolProcess {
+// A running camprop child, set up as `options` says.
+class ToolProcess : public ProgramRun {
  public:
-  // Starts camprop with `arguments`, set up as `options` says.
   explicit ToolProcess(const std::vector<std::string>& arguments,
-                       const ToolOptions& options = {}) {
-    const std::vector<std::string> command =
-        ToolCommand(arguments, options.uid != static_cast<uid_t>(-1));
-    int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) abort();
-    if (options.terminal) {
-      close(out_pipe[0]);
-      close(out_pipe[1]);
-      if (!OpenTerminal(&out_pipe[0], &out_pipe[1])) abort();
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out_pipe[1], STDOUT_FILENO);
-      dup2(options.merged ? out_pipe[1] : err_pipe[1], STDERR_FILENO);
-      if (options.output != nullptr && options.output[0] == '\0') {
-        close(STDOUT_FILENO);
-      } else if (options.output != nullptr) {
-        const int fd = open(options.output, O_WRONLY | O_CLOEXEC);
-        if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
-      }
-      if (options.failing_read != 0 || options.failing_watch != 0 || options.short_write) {
-        // Ahead of the stand-in for /run, where there is one.
-        PreloadInChildren(FAILING_READ_PRELOAD);
-        setenv("CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read).c_str(), 1);
-        setenv("CAMPROP_TEST_FAILING_WATCH", std::to_string(options.failing_watch).c_str(), 1);
-        setenv("CAMPROP_TEST_SHORT_WRITE", options.short_write ? "1" : "0", 1);
-      }
-      if (options.uid != static_cast<uid_t>(-1) &&
-          (setgroups_none() != 0 || setresgid(options.uid, options.uid, options.uid) != 0 ||
-           setresuid(options.uid, options.uid, options.uid) != 0)) {
-        _exit(kCannotDropPrivileges);
-      }
-      ExecCommand(command);
-    }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    out_fd_ = out_pipe[0];
-    err_fd_ = err_pipe[0];
-  }
-  ToolProcess(const ToolProcess&) = delete;
-  ToolProcess& operator=(const ToolProcess&) = delete;
-  ~ToolProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
-  }
-
-  // True when the child is still running after `milliseconds`.
-  bool StillRunningAfter(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    return wait4(pid_, &raw_status_, WNOHANG, &usage_) == 0;
-  }
-
-  // Waits, without reading them, until output bytes are in the pipe; false
-  // when none come within ten seconds.
-  bool WaitForUnreadOutput() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    int pending = 0;
-    while (ioctl(out_fd_, FIONREAD, &pending) == 0 && pending == 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pending > 0;
-  }
-
-  // Reads both streams until standard output (or error) holds `text`;
-  // false when the child closes them or ten seconds pass first.
-  bool WaitForOutput(const std::string& text) { return ReadUntil(&out_, text); }
-  bool WaitForError(const std::string& text) { return ReadUntil(&err_, text); }
-
-  // Collects both streams and the exit status; kills a child that has not
-  // finished within ten seconds (a lock that is never granted).
-  ToolResult Finish() {
-    const bool closed = ReadUntil(nullptr, "");
-    if (!closed) kill(pid_, SIGKILL);
-    if (raw_status_ == -1) wait4(pid_, &raw_status_, 0, &usage_);
-    pid_ = -1;
-    ToolResult result;
-    result.max_resident_kb = usage_.ru_maxrss;
-    result.status = WIFEXITED(raw_status_) ? WEXITSTATUS(raw_status_)
-                                           : 128 + WTERMSIG(raw_status_);
-    result.out = out_;
-    result.err = err_;
-    return result;
-  }
-
- private:
-  static int setgroups_none() { return setgroups(0, nullptr); }
-
-  // Reads both streams until *sink holds `text` (true), or until both are
-  // closed (true when `sink` is null) or ten seconds have passed.
-  bool ReadUntil(const std::string* sink, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-    std::string* sinks[2] = {&out_, &err_};
-    for (;;) {
-      if (sink != nullptr && sink->find(text) != std::string::npos) return true;
-      if (fds[0].fd < 0 && fds[1].fd < 0) return sink == nullptr;
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      if (poll(fds, 2, 100) <= 0) continue;
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-        char chunk[4096];
-        const ssize_t got = read(fds[i].fd, chunk, sizeof(chunk));
-        if (got > 0) {
-          sinks[i]->append(chunk, static_cast<size_t>(got));
-        } else {
-          fds[i].fd = -1;  // end of file, or a terminal hung up (EIO)
-        }
-      }
-    }
-  }
-
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-  int raw_status_ = -1;
-  rusage usage_ = {};
-  std::string out_;
-  std::string err_;
+                       const ToolOptions& options = {})
+      : ProgramRun(ToolCommand(arguments, options.uid != static_cast<uid_t>(-1)),
+                   RunnerOptions(options)) {}
 };
 
 ToolResult RunTool(const std::vector<std::string>& arguments, const ToolOptions& options = {}) {
-  ToolProcess process(arguments, options);
-  return process.Finish();
+  return ToolProcess(arguments, options).Finish();
 }
 
 ToolResult RunTool(const std::vector<std::string>& arguments, uid_t uid) {
@@ -533,7 +398,7 @@ TEST_F(CampropTest, UnreadableOrForeignFileIsReportedNotTakenAsEmpty) {
   ASSERT_EQ(0, property_set("k", "v"));
   ASSERT_EQ(0, chmod(kStoragePath, 0600));
   ToolResult result = RunTool({"get", "k", "dflt"}, 65534);
-  if (result.status == kCannotDropPrivileges) GTEST_SKIP() << "cannot switch users here";
+  if (result.status == kCannotSwitchUser) GTEST_SKIP() << "cannot switch users here";
   EXPECT_EQ(1, result.status);
   EXPECT_EQ("", result.out);
   EXPECT_EQ("camprop: cannot read /run/camera/property_storage: permission denied\n",
@@ -755,10 +620,7 @@ TEST_F(CampropTest, ListAndCheckLetGoOfTheLockBeforeTheyPrint) {
 }
 
 TEST_F(CampropTest, GetEscapesControlBytesOnlyForATerminal) {
-  int controller, terminal;
-  if (!OpenTerminal(&controller, &terminal)) GTEST_SKIP() << "no pseudo-terminal here";
-  close(controller);
-  close(terminal);
+  if (!PseudoTerminalAvailable()) GTEST_SKIP() << "no pseudo-terminal here";
   const std::string hostile = "\033]0;owned\007\033[2J";
   ASSERT_EQ(0, property_set("title", hostile.c_str()));
   // Scripts get the bytes as stored.
@@ -850,7 +712,7 @@ TEST_F(CampropTest, WatchLooksOnceASecondWhereItCannotWatchAndSaysSo) {
     ToolProcess watch({"watch", "--count", "1", "--timeout", "60"}, options);
     if (!watch.WaitForError("interrupt to stop")) {
       const ToolResult result = watch.Finish();
-      if (result.status == kCannotDropPrivileges) {
+      if (result.status == kCannotSwitchUser) {
         skipped += std::string(row.name) + ": cannot switch users here. ";
         continue;
       }

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "propstore/properties.h"
 #include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
+#include "tests/support/program_run.h"
 #include "tests/support/target_program.h"
 #include "tests/stress/stress_run.h"
 
@@ -71,25 +71,17 @@ TEST_F(CrashConsistencyTest, UpdaterDyingMidAppendReleasesLockAndLeavesTailHarml
   StoreModel model(ReadStoreFile());
   // The dying updater: takes the lock, writes part of a record, and is
   // killed before it finishes.
-  int ready[2];
-  ASSERT_EQ(0, pipe(ready));
-  const pid_t updater = fork();
-  ASSERT_GE(updater, 0);
-  if (updater == 0) {
+  ProgramRun updater([] {
     const int fd = open("/run/camera/property_storage", O_RDWR | O_CLOEXEC);
-    if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) return 1;
     StoreModel ghost;
     ghost.Update("ghost", "never finished");
     const std::string part = ghost.bytes().substr(0, 100);
-    if (pwrite(fd, part.data(), part.size(), PROPERTY_RECORD_SIZE) != 100) _exit(1);
-    if (write(ready[1], "x", 1) != 1) _exit(1);
-    pause();
-    _exit(0);
-  }
-  char byte;
-  ASSERT_EQ(1, read(ready[0], &byte, 1));
-  close(ready[0]);
-  close(ready[1]);
+    if (pwrite(fd, part.data(), part.size(), PROPERTY_RECORD_SIZE) != 100) return 1;
+    if (write(STDOUT_FILENO, "written\n", 8) != 8) return 1;
+    for (;;) pause();
+  });
+  ASSERT_TRUE(updater.WaitForOutput("written\n")) << updater.Finish().err;
 
   std::atomic<int> finished{0};
   std::string seen;
@@ -104,9 +96,8 @@ TEST_F(CrashConsistencyTest, UpdaterDyingMidAppendReleasesLockAndLeavesTailHarml
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(0, finished.load()) << "a call went on while the updater held the lock";
-  kill(updater, SIGKILL);
-  int status = 0;
-  waitpid(updater, &status, 0);
+  updater.Signal(SIGKILL);
+  updater.Finish();
   reader.join();
   writer.join();
 

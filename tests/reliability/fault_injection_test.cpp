@@ -12,11 +12,11 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -24,6 +24,7 @@
 #include "propstore/properties.h"
 #include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
+#include "tests/support/program_run.h"
 
 namespace isputils_test {
 namespace {
@@ -55,36 +56,19 @@ class ScopedInterruptingHandler {
 class LockHolder {
  public:
   bool Start() {
-    int ready[2];
-    if (pipe(ready) != 0 || pipe(release_) != 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(release_[1]);
+    holder_ = std::make_unique<ProgramRun>([] {
       const int fd = open(kStoragePath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-      if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
-      char byte = 'L';
-      if (write(ready[1], &byte, 1) != 1) _exit(1);
-      while (read(release_[0], &byte, 1) < 0) {
-      }
-      _exit(0);
-    }
-    close(ready[1]);
-    close(release_[0]);
-    char byte = 0;
-    const bool locked = pid_ > 0 && read(ready[0], &byte, 1) == 1;
-    close(ready[0]);
-    return locked;
+      if (fd < 0 || flock(fd, LOCK_EX) != 0) return 1;
+      if (write(STDOUT_FILENO, "locked\n", 7) != 7) return 1;
+      for (;;) pause();
+    });
+    return holder_->WaitForOutput("locked\n");
   }
-  void Release() {
-    close(release_[1]);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
+  // Ends the holder; its lock goes with it.
+  void Release() { holder_.reset(); }
 
  private:
-  pid_t pid_ = -1;
-  int release_[2] = {-1, -1};
+  std::unique_ptr<ProgramRun> holder_;
 };
 
 std::string Lookup(const std::string& key) {
