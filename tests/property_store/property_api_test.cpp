@@ -137,7 +137,7 @@ TEST_F(PropertyApiTest, BooleanReaderAcceptsExactWordsOnly) {
 
 TEST_F(PropertyApiTest, SetWithoutDirectoryFailsAndReadersFallBack) {
   UnmountStoreFilesystem();
-  ASSERT_EQ(0, rmdir("/run/camera"));
+  ASSERT_EQ(0, rmdir(kStorageDir));
   EXPECT_EQ(-1, property_set("k", "5"));
   EXPECT_EQ(11, property_get_int32("k", 11));
   EXPECT_EQ("0:", Get("k", nullptr));

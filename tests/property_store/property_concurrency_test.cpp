@@ -116,7 +116,7 @@ TEST_F(PropertyConcurrencyTest, LookupWaitsForUpdateHoldingTheFile) {
   ASSERT_EQ(0, property_set("k", "old"));
   // Stand in for an update in progress: hold the exclusive lock, then write
   // the new record and release, as update_property does.
-  FILE* holder = fopen("/run/camera/property_storage", "rb+");
+  FILE* holder = fopen(kStoragePath, "rb+");
   ASSERT_NE(nullptr, holder);
   ASSERT_EQ(0, flock(fileno(holder), LOCK_EX));
   std::atomic<bool> done{false};

@@ -160,7 +160,7 @@ TEST_F(PropertyRecordsTest, UnterminatedFieldsReadCutAndNoKeyReachesThem) {
 TEST_F(PropertyRecordsTest, UpdatesThatCannotReachTheFileFail) {
   // No directory.
   UnmountStoreFilesystem();
-  ASSERT_EQ(0, rmdir("/run/camera"));
+  ASSERT_EQ(0, rmdir(kStorageDir));
   EXPECT_EQ(-1, update_property("k", "v"));
   EXPECT_EQ("<none>", Lookup("k"));
 

@@ -76,7 +76,7 @@ TEST_F(CrashConsistencyTest, UpdaterDyingMidAppendReleasesLockAndLeavesTailHarml
   const pid_t updater = fork();
   ASSERT_GE(updater, 0);
   if (updater == 0) {
-    const int fd = open("/run/camera/property_storage", O_RDWR | O_CLOEXEC);
+    const int fd = open(kStoragePath, O_RDWR | O_CLOEXEC);
     if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
     StoreModel ghost;
     ghost.Update("ghost", "never finished");

@@ -219,7 +219,7 @@ TEST_F(FaultInjectionTest, ReadOnlyFilesystemAnswersLookupsAndRefusesUpdates) {
   ASSERT_EQ(0, property_set("a", "1"));
   ASSERT_EQ(0, property_set("b", "2"));
   const std::string before = ReadStoreFile();
-  ASSERT_EQ(0, mount(nullptr, "/run/camera", nullptr,
+  ASSERT_EQ(0, mount(nullptr, kStorageDir, nullptr,
                      MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr));
   EXPECT_EQ(-1, property_set("a", "changed"));
   EXPECT_EQ(-1, property_set("c", "3"));

@@ -7,15 +7,20 @@
 // Thread-safety: a scanner belongs to one call on one thread. Scanners on
 // different threads or in different processes each hold their own open file
 // description, and so their own lock: they exclude each other alike.
-#ifndef PROPERTY_STORE_RECORD_SCANNER_H_
-#define PROPERTY_STORE_RECORD_SCANNER_H_
+#ifndef PROPERTY_STORE_INTERNAL_RECORD_SCANNER_H_
+#define PROPERTY_STORE_INTERNAL_RECORD_SCANNER_H_
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "property_store/storage_file.h"
+#include "property_store/internal/storage_file.h"
 
 namespace propstore {
+
+// Bytes a scan reads at a time, into a buffer of the heap. Large enough that
+// a scan of a few thousand records needs only a handful of reads: each read
+// call costs about as much as scanning a hundred records.
+inline constexpr size_t kScanBufferSize = 16 * 1024;
 
 // What a scan is for; it decides how the file is opened and locked.
 enum class ScanPurpose {
@@ -131,4 +136,4 @@ class RecordScanner {
 
 }  // namespace propstore
 
-#endif  // PROPERTY_STORE_RECORD_SCANNER_H_
+#endif  // PROPERTY_STORE_INTERNAL_RECORD_SCANNER_H_
