@@ -20,6 +20,7 @@
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/interposition.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 
 namespace {
 
@@ -104,16 +105,15 @@ std::string ManyRecords(int count) {
   return bytes;
 }
 
-class PropertyIoFaultsTest : public testing::Test {
+class PropertyIoFaultsTest : public StoreTest {
  protected:
-  void SetUp() override { ResetStore(); }
   void TearDown() override {
     gFailingRead = 0;
     gFailingReadError = EIO;
     gShortWrites = false;
     gProtectedRegular = false;
     gCreatedInBetween.clear();
-    ResetStore();
+    StoreTest::TearDown();
   }
 };
 

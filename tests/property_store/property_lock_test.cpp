@@ -16,6 +16,7 @@
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/interposition.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 
 namespace {
 
@@ -53,10 +54,10 @@ INTERPOSED int flock(int fd, int operation) {
 namespace isputils_test {
 namespace {
 
-class PropertyLockTest : public testing::Test {
+class PropertyLockTest : public StoreTest {
  protected:
   void SetUp() override {
-    ResetStore();
+    StoreTest::SetUp();
     gCalls.clear();
     gInterruptions = 0;
     gFailureErrno = 0;
@@ -65,6 +66,7 @@ class PropertyLockTest : public testing::Test {
     gInterruptions = 0;
     gFailureErrno = 0;
     gWhileWaiting = nullptr;
+    StoreTest::TearDown();
   }
 };
 

@@ -18,17 +18,14 @@
 #include "propstore/properties.h"
 #include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 #include "tests/support/target_program.h"
 #include "tests/stress/stress_run.h"
 
 namespace isputils_test {
 namespace {
 
-class CrashConsistencyTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using CrashConsistencyTest = StoreTest;
 
 TEST_F(CrashConsistencyTest, WritersKilledAtRandomLoseNothing) {
   propstore_stress::StressOptions options;

@@ -24,6 +24,7 @@
 #include "propstore/properties.h"
 #include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 
 namespace isputils_test {
 namespace {
@@ -117,11 +118,7 @@ void CallUnderSignals(LockHolder* holder, Call call) {
   waiter.join();
 }
 
-class FaultInjectionTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using FaultInjectionTest = StoreTest;
 
 TEST_F(FaultInjectionTest, LockWaitsInterruptedBySignalsKeepWaiting) {
   ASSERT_EQ(0, property_set("k", "before"));
