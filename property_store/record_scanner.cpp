@@ -26,6 +26,9 @@
 // other process can change it between check and write. Lookups take no
 // fstat: pread refuses a directory (EISDIR) and a FIFO (ESPIPE) by itself,
 // and a file replaced while they wait still held the value an instant ago.
+//
+// Tests replace several of these calls to inject faults; record_scanner.h
+// lists them, for whoever changes which calls a scan makes.
 #include "property_store/internal/record_scanner.h"
 
 #include <errno.h>
