@@ -100,6 +100,31 @@ function(isputils_add_test name)
                        PROPERTIES TIMEOUT 300)
 endfunction()
 
+# isputils_add_preload_library(<target> SOURCES ... [LIBS ...])
+# A test-only shared library that replaces C-library calls (see
+# tests/support/interposition.h) in the programs the tests start, through
+# LD_PRELOAD; never installed. It is built:
+#  - without the sanitizers: preloaded, it loads ahead of their run-time,
+#    and it goes into programs that are not instrumented (a shell, nm),
+#    which an instrumented library would drag that run-time into;
+#  - not fortified: the checked wrappers that _FORTIFY_SOURCE builds
+#    (Debian's packaging among them) inline into the very definitions that
+#    replace them, which the compiler refuses;
+#  - with hidden symbols but for the replacements, which are exported on
+#    purpose (INTERPOSED), so nothing else of it can stand in front of the
+#    programs' own definitions.
+function(isputils_add_preload_library target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${target} SHARED ${ARG_SOURCES})
+  target_compile_options(${target} PRIVATE -U_FORTIFY_SOURCE -fno-sanitize=all)
+  target_link_options(${target} PRIVATE -fno-sanitize=all)
+  target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS} ${ARG_LIBS})
+  set_target_properties(${target} PROPERTIES
+      C_VISIBILITY_PRESET hidden
+      CXX_VISIBILITY_PRESET hidden
+      VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
 # isputils_add_fuzz_target(<name> SOURCES ... [LIBS ...])
 # One libFuzzer program, built against the project's libraries like any
 # other target, and a ctest test (label "fuzz") that runs it for

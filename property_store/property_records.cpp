@@ -1,14 +1,14 @@
 // The two operations that touch the storage file: look one key up and store
 // one key. Records are scanned from the start under a whole-file flock, one
 // 156-byte record at a time from a buffered read; nothing is cached.
-#include "property_store/property_update.h"
+#include "property_store/internal/property_update.h"
 
 #include <errno.h>
 #include <string.h>
 
 #include "propstore/properties.h"
-#include "property_store/record_scanner.h"
-#include "property_store/storage_file.h"
+#include "property_store/internal/record_scanner.h"
+#include "property_store/internal/storage_file.h"
 
 using propstore::Record;
 using propstore::RecordScanner;

@@ -26,7 +26,10 @@
 // other process can change it between check and write. Lookups take no
 // fstat: pread refuses a directory (EISDIR) and a FIFO (ESPIPE) by itself,
 // and a file replaced while they wait still held the value an instant ago.
-#include "property_store/record_scanner.h"
+//
+// Tests replace several of these calls to inject faults; record_scanner.h
+// lists them, for whoever changes which calls a scan makes.
+#include "property_store/internal/record_scanner.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -38,10 +41,6 @@
 
 namespace propstore {
 namespace {
-
-// Large enough that a scan of a few thousand records needs only a handful
-// of reads: each read call costs about as much as scanning a hundred records.
-constexpr size_t kReadBufferSize = 16 * 1024;
 
 constexpr int kOpenFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
 
@@ -176,8 +175,8 @@ void RecordScanner::Open(ScanPurpose purpose) {
     if (!LockWholeFile(fd_, LOCK_SH)) return Fail(ScanStatus::kLockFailed, errno);
   }
   if (status_ != ScanStatus::kOk) return;
-  buffer_ = static_cast<char*>(malloc(kReadBufferSize));
-  capacity_ = kReadBufferSize;
+  buffer_ = static_cast<char*>(malloc(kScanBufferSize));
+  capacity_ = kScanBufferSize;
   if (buffer_ == nullptr) {
     // Slower, one record per read, but still correct.
     buffer_ = spare_;

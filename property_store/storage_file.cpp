@@ -1,5 +1,5 @@
 // The field rules of a property record.
-#include "property_store/storage_file.h"
+#include "property_store/internal/storage_file.h"
 
 #include <string.h>
 

@@ -8,7 +8,6 @@
 // the machine's memory (and without a sanitizer's own out-of-memory report).
 #include "isphal/TuningBuffer.h"
 
-#include <dlfcn.h>
 #include <stdint.h>
 
 #include <new>
@@ -16,18 +15,14 @@
 
 #include "gtest/gtest.h"
 #include "tests/support/death_tests.h"
+#include "tests/support/interposition.h"
 
 namespace {
 
+using isputils_test::NextDefinition;
+
 // Set only around the call under test (in a death test, inside the child).
 bool gRefuseArrays = false;
-
-// The definitions that the interposers below stand in front of (the C++
-// runtime's, or a sanitizer's). The names are those of a 64-bit size_t.
-template <typename Function>
-Function Next(const char* symbol) {
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, symbol));
-}
 
 }  // namespace
 
@@ -35,13 +30,16 @@ Function Next(const char* symbol) {
 // null. Both are interposed so a library calling either one is caught out.
 void* operator new[](size_t bytes) {
   if (gRefuseArrays) throw std::bad_alloc();
-  static auto next = Next<void* (*)(size_t)>("_Znam");
+  // On to the C++ runtime's, or a sanitizer's: the names are those of a
+  // 64-bit size_t.
+  static auto next = NextDefinition<void* (*)(size_t)>("_Znam");
   return next(bytes);
 }
 
 void* operator new[](size_t bytes, const std::nothrow_t& tag) noexcept {
   if (gRefuseArrays) return nullptr;
-  static auto next = Next<void* (*)(size_t, const std::nothrow_t&) noexcept>("_ZnamRKSt9nothrow_t");
+  static auto next =
+      NextDefinition<void* (*)(size_t, const std::nothrow_t&) noexcept>("_ZnamRKSt9nothrow_t");
   return next(bytes, tag);
 }
 

@@ -22,6 +22,7 @@
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/death_tests.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 
 namespace isputils_test {
 namespace {
@@ -79,11 +80,7 @@ void ExpectConsistentStore() {
   for (int i = 0; i < kSharedKeys; ++i) EXPECT_TRUE(IsWellFormed(Lookup(SharedKey(i))));
 }
 
-class PropertyConcurrencyTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using PropertyConcurrencyTest = StoreTest;
 
 TEST_F(PropertyConcurrencyTest, ProcessesLoseNoUpdateAndReadNoTornValue) {
   std::vector<pid_t> children;
@@ -116,7 +113,7 @@ TEST_F(PropertyConcurrencyTest, LookupWaitsForUpdateHoldingTheFile) {
   ASSERT_EQ(0, property_set("k", "old"));
   // Stand in for an update in progress: hold the exclusive lock, then write
   // the new record and release, as update_property does.
-  FILE* holder = fopen("/run/camera/property_storage", "rb+");
+  FILE* holder = fopen(kStoragePath, "rb+");
   ASSERT_NE(nullptr, holder);
   ASSERT_EQ(0, flock(fileno(holder), LOCK_EX));
   std::atomic<bool> done{false};

@@ -6,24 +6,25 @@
 // another user's file, a file created by another process between an
 // update's open attempts, no /dev/null to fill a closed standard descriptor
 // with, and no heap memory for a scan's read buffer.
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
+#include "property_store/internal/record_scanner.h"
 #include "tests/property_store/store_bytes.h"
+#include "tests/support/interposition.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 
 namespace {
 
+using isputils_test::IsStorageFile;
 using isputils_test::kStoragePath;
 
 int gFailingRead = 0;          // the n-th read of the storage file fails; 0: none
@@ -35,12 +36,6 @@ bool gNoReadBuffer = false;      // allocations of a scan's read buffer fail
 bool gNoDevNull = false;         // opens of /dev/null fail
 std::string gCreatedInBetween;   // laid down just before an exclusive create
 
-bool IsStorageFile(int fd) {
-  struct stat file, path;
-  return fstat(fd, &file) == 0 && lstat(kStoragePath, &path) == 0 && file.st_dev == path.st_dev &&
-         file.st_ino == path.st_ino;
-}
-
 ssize_t InterposedPread(int fd, void* buffer, size_t count, off_t offset) {
   if (gFailingRead > 0 && IsStorageFile(fd) && gStoreReads + 1 == gFailingRead) {
     ++gStoreReads;
@@ -48,13 +43,13 @@ ssize_t InterposedPread(int fd, void* buffer, size_t count, off_t offset) {
     return -1;
   }
   if (IsStorageFile(fd)) ++gStoreReads;
-  return syscall(SYS_pread64, fd, buffer, count, offset);
+  return isputils_test::KernelPread(fd, buffer, count, offset);
 }
 
 ssize_t InterposedPwrite(int fd, const void* buffer, size_t count, off_t offset) {
   // What a full disk does: the blocks there were room for, and no errno.
   if (gShortWrites && IsStorageFile(fd)) count /= 2;
-  return syscall(SYS_pwrite64, fd, buffer, count, offset);
+  return isputils_test::KernelPwrite(fd, buffer, count, offset);
 }
 
 int InterposedOpen(const char* path, int flags, mode_t mode) {
@@ -77,53 +72,26 @@ int InterposedOpen(const char* path, int flags, mode_t mode) {
   // runs without a private mount namespace, the one after this is the
   // stand-in for /run, which the path has to pass through.
   using OpenFunction = int (*)(const char*, int, ...);
-  static const auto next = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open"));
+  static const auto next = isputils_test::NextDefinition<OpenFunction>("open");
   return next(path, flags, mode);
-}
-
-mode_t ModeArgument(int flags, va_list arguments) {
-  return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
 }
 
 }  // namespace
 
-// Exported, or the library would keep binding to the C library's own.
-#define INTERPOSED extern "C" __attribute__((visibility("default")))
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // The sanitizers bring allocators of their own; the plain build tests this.
 #define INTERPOSES_MALLOC 1
 extern "C" void* __libc_malloc(size_t size);
 INTERPOSED void* malloc(size_t size) {
-  if (gNoReadBuffer && size == 16 * 1024) return nullptr;
+  if (gNoReadBuffer && size == propstore::kScanBufferSize) return nullptr;
   return __libc_malloc(size);
 }
 #endif
-INTERPOSED ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
-  return InterposedPread(fd, buffer, count, offset);
-}
-INTERPOSED ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
-  return InterposedPread(fd, buffer, count, offset);
-}
-INTERPOSED ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
-  return InterposedPwrite(fd, buffer, count, offset);
-}
-INTERPOSED ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
-  return InterposedPwrite(fd, buffer, count, offset);
-}
-INTERPOSED int open(const char* path, int flags, ...) {
-  va_list arguments;
-  va_start(arguments, flags);
-  const mode_t mode = ModeArgument(flags, arguments);
-  va_end(arguments);
-  return InterposedOpen(path, flags, mode);
-}
-INTERPOSED int open64(const char* path, int flags, ...) {
-  va_list arguments;
-  va_start(arguments, flags);
-  const mode_t mode = ModeArgument(flags, arguments);
-  va_end(arguments);
-  return InterposedOpen(path, flags, mode);
-}
+INTERPOSE_WITH_TWIN(ssize_t, pread, (int fd, void* buffer, size_t count, off_t offset),
+                    { return InterposedPread(fd, buffer, count, offset); })
+INTERPOSE_WITH_TWIN(ssize_t, pwrite, (int fd, const void* buffer, size_t count, off_t offset),
+                    { return InterposedPwrite(fd, buffer, count, offset); })
+INTERPOSE_OPEN_WITH_TWIN(InterposedOpen)
 
 namespace isputils_test {
 namespace {
@@ -137,16 +105,15 @@ std::string ManyRecords(int count) {
   return bytes;
 }
 
-class PropertyIoFaultsTest : public testing::Test {
+class PropertyIoFaultsTest : public StoreTest {
  protected:
-  void SetUp() override { ResetStore(); }
   void TearDown() override {
     gFailingRead = 0;
     gFailingReadError = EIO;
     gShortWrites = false;
     gProtectedRegular = false;
     gCreatedInBetween.clear();
-    ResetStore();
+    StoreTest::TearDown();
   }
 };
 

@@ -6,7 +6,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <string>
@@ -15,7 +14,9 @@
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
 #include "tests/property_store/store_bytes.h"
+#include "tests/support/interposition.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 
 namespace {
 
@@ -34,8 +35,7 @@ void (*gWhileWaiting)(size_t call) = nullptr;
 
 }  // namespace
 
-// Exported, or the library would keep binding to the C library's flock.
-extern "C" __attribute__((visibility("default"))) int flock(int fd, int operation) {
+INTERPOSED int flock(int fd, int operation) {
   gCalls.push_back({operation, (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0,
                     fcntl(fd, F_GETFL) & O_ACCMODE});
   if (gWhileWaiting != nullptr) gWhileWaiting(gCalls.size());
@@ -48,16 +48,16 @@ extern "C" __attribute__((visibility("default"))) int flock(int fd, int operatio
     errno = gFailureErrno;
     return -1;
   }
-  return static_cast<int>(syscall(SYS_flock, fd, operation));
+  return isputils_test::KernelFlock(fd, operation);
 }
 
 namespace isputils_test {
 namespace {
 
-class PropertyLockTest : public testing::Test {
+class PropertyLockTest : public StoreTest {
  protected:
   void SetUp() override {
-    ResetStore();
+    StoreTest::SetUp();
     gCalls.clear();
     gInterruptions = 0;
     gFailureErrno = 0;
@@ -66,6 +66,7 @@ class PropertyLockTest : public testing::Test {
     gInterruptions = 0;
     gFailureErrno = 0;
     gWhileWaiting = nullptr;
+    StoreTest::TearDown();
   }
 };
 

@@ -12,15 +12,12 @@
 #include "propstore/properties.h"
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 
 namespace isputils_test {
 namespace {
 
-class PropertyRecordsTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using PropertyRecordsTest = StoreTest;
 
 TEST_F(PropertyRecordsTest, FirstUpdateCreatesOneZeroPaddedRecord) {
   ASSERT_FALSE(StoreFileExists());
@@ -160,7 +157,7 @@ TEST_F(PropertyRecordsTest, UnterminatedFieldsReadCutAndNoKeyReachesThem) {
 TEST_F(PropertyRecordsTest, UpdatesThatCannotReachTheFileFail) {
   // No directory.
   UnmountStoreFilesystem();
-  ASSERT_EQ(0, rmdir("/run/camera"));
+  ASSERT_EQ(0, rmdir(kStorageDir));
   EXPECT_EQ(-1, update_property("k", "v"));
   EXPECT_EQ("<none>", Lookup("k"));
 

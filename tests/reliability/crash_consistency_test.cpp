@@ -18,17 +18,14 @@
 #include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
 #include "tests/support/program_run.h"
+#include "tests/support/store_test.h"
 #include "tests/support/target_program.h"
 #include "tests/stress/stress_run.h"
 
 namespace isputils_test {
 namespace {
 
-class CrashConsistencyTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using CrashConsistencyTest = StoreTest;
 
 TEST_F(CrashConsistencyTest, WritersKilledAtRandomLoseNothing) {
   propstore_stress::StressOptions options;
@@ -72,7 +69,7 @@ TEST_F(CrashConsistencyTest, UpdaterDyingMidAppendReleasesLockAndLeavesTailHarml
   // The dying updater: takes the lock, writes part of a record, and is
   // killed before it finishes.
   ProgramRun updater([] {
-    const int fd = open("/run/camera/property_storage", O_RDWR | O_CLOEXEC);
+    const int fd = open(kStoragePath, O_RDWR | O_CLOEXEC);
     if (fd < 0 || flock(fd, LOCK_EX) != 0) return 1;
     StoreModel ghost;
     ghost.Update("ghost", "never finished");

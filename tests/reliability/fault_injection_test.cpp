@@ -25,6 +25,7 @@
 #include "tests/support/store_model.h"
 #include "tests/support/private_run.h"
 #include "tests/support/program_run.h"
+#include "tests/support/store_test.h"
 
 namespace isputils_test {
 namespace {
@@ -101,11 +102,7 @@ void CallUnderSignals(LockHolder* holder, Call call) {
   waiter.join();
 }
 
-class FaultInjectionTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using FaultInjectionTest = StoreTest;
 
 TEST_F(FaultInjectionTest, LockWaitsInterruptedBySignalsKeepWaiting) {
   ASSERT_EQ(0, property_set("k", "before"));
@@ -203,7 +200,7 @@ TEST_F(FaultInjectionTest, ReadOnlyFilesystemAnswersLookupsAndRefusesUpdates) {
   ASSERT_EQ(0, property_set("a", "1"));
   ASSERT_EQ(0, property_set("b", "2"));
   const std::string before = ReadStoreFile();
-  ASSERT_EQ(0, mount(nullptr, "/run/camera", nullptr,
+  ASSERT_EQ(0, mount(nullptr, kStorageDir, nullptr,
                      MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr));
   EXPECT_EQ(-1, property_set("a", "changed"));
   EXPECT_EQ(-1, property_set("c", "3"));

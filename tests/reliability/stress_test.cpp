@@ -16,6 +16,7 @@
 #include "tests/stress/stress_run.h"
 #include "tests/stress/stress_value.h"
 #include "tests/stress/stress_verify.h"
+#include "tests/support/store_test.h"
 
 namespace isputils_test {
 namespace {
@@ -24,11 +25,7 @@ using propstore_stress::KeySet;
 using propstore_stress::SharedState;
 using propstore_stress::ValueStamp;
 
-class PropertyStressTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using PropertyStressTest = StoreTest;
 
 void ExpectCleanRun(const propstore_stress::StressReport& report) {
   propstore_stress::PrintReport(report, stdout);

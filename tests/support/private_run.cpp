@@ -19,8 +19,9 @@
 namespace isputils_test {
 namespace {
 
-constexpr char kRun[] = "/run";
-constexpr size_t kRunLength = sizeof(kRun) - 1;
+// The private file system goes where the store's directory lies.
+using propstore::kRunDir;
+constexpr size_t kRunLength = sizeof(kRunDir) - 1;
 
 // The stand-in for /run, when this process's C library calls are redirected
 // (run_redirect.c is loaded and its variable set); otherwise null.
@@ -86,7 +87,7 @@ bool EnterPrivateRun(std::string* error) {
     *error = Reason("making / private");
     return false;
   }
-  if (mount("tmpfs", kRun, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0) {
+  if (mount("tmpfs", kRunDir, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0) {
     *error = Reason("mounting a tmpfs on /run");
     return false;
   }
@@ -121,7 +122,7 @@ const char* StoreMountsUnavailable() {
 
 std::string KernelPath(const std::string& path) {
   const char* run_dir = RedirectedRunDir();
-  const bool under_run = path.compare(0, kRunLength, kRun) == 0 &&
+  const bool under_run = path.compare(0, kRunLength, kRunDir) == 0 &&
                          (path.size() == kRunLength || path[kRunLength] == '/');
   if (run_dir == nullptr || !under_run || InPrivateRun()) return path;
   return run_dir + path.substr(kRunLength);
@@ -130,7 +131,7 @@ std::string KernelPath(const std::string& path) {
 std::string CopyIntoPrivateRun(const std::string& file) {
   if (CurrentStoreIsolation() == StoreIsolation::kNone) abort();
   const size_t slash = file.rfind('/');
-  const std::string copy = KernelPath(std::string(kRun) + "/" +
+  const std::string copy = KernelPath(std::string(kRunDir) + "/" +
                                       (slash == std::string::npos ? file : file.substr(slash + 1)));
   return CopyFile(file, copy, 0755) ? copy : std::string();
 }

@@ -17,12 +17,14 @@
 
 #include <string>
 
+#include "property_store/internal/storage_path.h"
+
 namespace isputils_test {
 
-// The store's fixed directory and file, as every test and tool of the tree
-// names them; inside the private /run they are the test's own.
-inline constexpr char kStorageDir[] = "/run/camera";
-inline constexpr char kStoragePath[] = "/run/camera/property_storage";
+// The store's fixed directory and file, as the store itself names them;
+// inside the private /run they are the test's own.
+using propstore::kStorageDir;
+using propstore::kStoragePath;
 
 // The environment variables that carry the isolation to child processes:
 // set to "1" in a private mount namespace; the directory standing in for

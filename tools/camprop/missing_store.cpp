@@ -11,12 +11,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "property_store/storage_file.h"
+#include "property_store/internal/storage_path.h"
 
 namespace camprop {
 namespace {
 
-constexpr char kStorageDir[] = "/run/camera";
+using propstore::kStorageDir;
 
 // True when this process's effective or supplementary groups hold `group`.
 bool InGroup(gid_t group) {

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "property_store/storage_file.h"
+#include "property_store/internal/storage_file.h"
 
 namespace camprop {
 

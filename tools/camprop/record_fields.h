@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "property_store/storage_file.h"
+#include "property_store/internal/storage_file.h"
 
 namespace camprop {
 

@@ -3,8 +3,7 @@
 // library's.
 #include <string.h>
 
-#include "propstore/properties.h"
-#include "property_store/property_update.h"
+#include "property_store/internal/property_update.h"
 #include "tools/camprop/commands.h"
 #include "tools/camprop/missing_store.h"
 

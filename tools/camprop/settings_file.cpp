@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "propstore/properties.h"
+#include "property_store/internal/storage_file.h"
 
 namespace camprop {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "property_store/storage_file.h"
+#include "property_store/internal/storage_file.h"
 #include "tools/camprop/store_scan.h"
 
 namespace camprop {

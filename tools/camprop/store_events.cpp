@@ -7,13 +7,15 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include "property_store/internal/storage_path.h"
+
 namespace camprop {
 namespace {
 
-constexpr char kRunDir[] = "/run";
-constexpr char kStorageDir[] = "/run/camera";
-constexpr char kStorageDirName[] = "camera";
-constexpr char kStorageFileName[] = "property_storage";
+using propstore::kRunDir;
+using propstore::kStorageDir;
+using propstore::kStorageDirName;
+using propstore::kStorageFileName;
 
 // A write shows as IN_MODIFY (and IN_CLOSE_WRITE after it), a new file as
 // IN_CREATE, a replacement renamed over it as IN_MOVED_TO, a chmod as

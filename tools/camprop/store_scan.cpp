@@ -6,7 +6,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "property_store/record_scanner.h"
+#include "property_store/internal/record_scanner.h"
 #include "tools/camprop/missing_store.h"
 
 namespace camprop {

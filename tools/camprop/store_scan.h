@@ -16,8 +16,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "property_store/record_scanner.h"
-#include "property_store/storage_file.h"
+#include "property_store/internal/record_scanner.h"
+#include "property_store/internal/storage_file.h"
 
 namespace camprop {
 

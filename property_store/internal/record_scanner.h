@@ -7,15 +7,44 @@
 // Thread-safety: a scanner belongs to one call on one thread. Scanners on
 // different threads or in different processes each hold their own open file
 // description, and so their own lock: they exclude each other alike.
-#ifndef PROPERTY_STORE_RECORD_SCANNER_H_
-#define PROPERTY_STORE_RECORD_SCANNER_H_
+#ifndef PROPERTY_STORE_INTERNAL_RECORD_SCANNER_H_
+#define PROPERTY_STORE_INTERNAL_RECORD_SCANNER_H_
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "property_store/storage_file.h"
+#include "property_store/internal/storage_file.h"
+
+// Tests that depend on the exact C-library calls a scan makes, and so change
+// with them (their replacements are built from tests/support/interposition.h):
+//  - tests/property_store/property_io_faults_test.cpp replaces open and
+//    open64 (it tells the calls apart by path and flags: O_CREAT, O_EXCL,
+//    /dev/null), pread and pread64 (it counts them: 300 records take three
+//    reads of kScanBufferSize, or one read a record without the buffer),
+//    pwrite and pwrite64, and malloc of kScanBufferSize bytes;
+//  - tests/property_store/property_lock_test.cpp replaces flock and counts
+//    one lock per open attempt, LOCK_SH on a read-only descriptor and LOCK_EX
+//    on a read-write one, all close-on-exec;
+//  - tests/camprop/failing_read_preload.cpp, preloaded into camprop by
+//    tests/camprop/camprop_test.cpp, replaces pread and pwrite; the 105
+//    records that camprop lists before its failing second read are those of
+//    one kScanBufferSize;
+//  - tests/support/run_redirect.c, the stand-in for /run where a test gets no
+//    mount namespace, must catch every call that takes the path (open and
+//    lstat today), or the store would reach the machine's own /run;
+//  - tests/property_store/property_concurrency_test.cpp,
+//    tests/reliability/fault_injection_test.cpp,
+//    tests/reliability/crash_consistency_test.cpp,
+//    tests/stress/stress_verify.cpp and tests/camprop/camprop_test.cpp take
+//    the file's lock with flock themselves, as other processes may, and
+//    expect the store's scans to honour it.
 
 namespace propstore {
+
+// Bytes a scan reads at a time, into a buffer of the heap. Large enough that
+// a scan of a few thousand records needs only a handful of reads: each read
+// call costs about as much as scanning a hundred records.
+inline constexpr size_t kScanBufferSize = 16 * 1024;
 
 // What a scan is for; it decides how the file is opened and locked.
 enum class ScanPurpose {
@@ -131,4 +160,4 @@ class RecordScanner {
 
 }  // namespace propstore
 
-#endif  // PROPERTY_STORE_RECORD_SCANNER_H_
+#endif  // PROPERTY_STORE_INTERNAL_RECORD_SCANNER_H_

@@ -1,22 +1,20 @@
-// The property storage file: its fixed path, the record layout, and the
-// rules for reading and writing the fields of a record. Shared by the store
-// itself and by tools that inspect the file; not part of the library's
-// exported interface. The file is opened, locked and read only through
+// The property storage file: its fixed path (storage_path.h), the record
+// layout, and the rules for reading and writing the fields of a record.
+// Shared by the store itself and by tools that inspect the file; not part
+// of the library's exported interface. The file is opened, locked and read only through
 // RecordScanner (record_scanner.h).
 //
 // Thread-safety: the functions keep no state.
-#ifndef PROPERTY_STORE_STORAGE_FILE_H_
-#define PROPERTY_STORE_STORAGE_FILE_H_
+#ifndef PROPERTY_STORE_INTERNAL_STORAGE_FILE_H_
+#define PROPERTY_STORE_INTERNAL_STORAGE_FILE_H_
 
 #include <stddef.h>
 #include <string.h>
 
 #include "propstore/properties.h"
+#include "property_store/internal/storage_path.h"
 
 namespace propstore {
-
-// The one storage file of the system; nothing configures it.
-inline constexpr char kStoragePath[] = "/run/camera/property_storage";
 
 // One record as it lies in the file: no header, no padding.
 struct Record {
@@ -49,4 +47,4 @@ void StoreField(char* field, size_t width, const char* text);
 
 }  // namespace propstore
 
-#endif  // PROPERTY_STORE_STORAGE_FILE_H_
+#endif  // PROPERTY_STORE_INTERNAL_STORAGE_FILE_H_

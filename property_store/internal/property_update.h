@@ -6,10 +6,10 @@
 //
 // Thread-safety: as update_property, callable from any thread of any
 // process; updates exclude each other through the file lock.
-#ifndef PROPERTY_STORE_PROPERTY_UPDATE_H_
-#define PROPERTY_STORE_PROPERTY_UPDATE_H_
+#ifndef PROPERTY_STORE_INTERNAL_PROPERTY_UPDATE_H_
+#define PROPERTY_STORE_INTERNAL_PROPERTY_UPDATE_H_
 
-#include "property_store/record_scanner.h"
+#include "property_store/internal/record_scanner.h"
 
 namespace propstore {
 
@@ -26,4 +26,4 @@ UpdateResult StoreProperty(const char* key, const char* value);
 
 }  // namespace propstore
 
-#endif  // PROPERTY_STORE_PROPERTY_UPDATE_H_
+#endif  // PROPERTY_STORE_INTERNAL_PROPERTY_UPDATE_H_
