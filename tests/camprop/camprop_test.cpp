@@ -21,6 +21,7 @@
 #include "propstore/properties.h"
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/private_run.h"
+#include "tests/support/store_test.h"
 #include "tests/support/program_run.h"
 #include "tests/support/target_program.h"
 
@@ -198,11 +199,7 @@ class HeldLock {
   int fd_;
 };
 
-class CampropTest : public testing::Test {
- protected:
-  void SetUp() override { ResetStore(); }
-  void TearDown() override { ResetStore(); }
-};
+using CampropTest = StoreTest;
 
 std::string Joined(const std::vector<std::string>& arguments) {
   std::string text;
@@ -461,7 +458,7 @@ void ExpectOneMessageInEveryCommand(const std::function<void()>& make,
 TEST_F(CampropTest, MissingDirectoryGetsOneMessageInEveryCommand) {
   const std::string no_dir = "the directory /run/camera does not exist";
   ExpectOneMessageInEveryCommand(
-      [] { ASSERT_EQ(0, rmdir("/run/camera")); },
+      [] { ASSERT_EQ(0, rmdir(kStorageDir)); },
       {{"get", 1, "", "k is not set: " + no_dir},
        {"set", 1, "", "cannot store k in " + std::string(kStoragePath) + ": " + no_dir},
        {"list", 0, "", no_dir + ": no property can be stored"},
@@ -666,12 +663,12 @@ TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
 }
 
 TEST_F(CampropTest, WatchWaitsForItsDirectoryAndEndsAtItsTimeout) {
-  ASSERT_EQ(0, rmdir("/run/camera"));
+  ASSERT_EQ(0, rmdir(kStorageDir));
   ToolProcess watch({"watch", "--count", "1", "--timeout", "60"});
   ASSERT_TRUE(watch.WaitForError("camprop: the directory /run/camera does not exist: no "
                                  "property can be stored; waiting for it\n"));
   ASSERT_TRUE(watch.WaitForError("interrupt to stop"));
-  ASSERT_EQ(0, mkdir("/run/camera", 0777));
+  ASSERT_EQ(0, mkdir(kStorageDir, 0777));
   ASSERT_EQ(0, property_set("k", "v"));
   const ToolResult result = watch.Finish();
   EXPECT_EQ(0, result.status);
