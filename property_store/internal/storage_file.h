@@ -1,8 +1,10 @@
 // The property storage file: its fixed path (storage_path.h), the record
 // layout, and the rules for reading and writing the fields of a record.
 // Shared by the store itself and by tools that inspect the file; not part
-// of the library's exported interface. The file is opened, locked and read only through
-// RecordScanner (record_scanner.h).
+// of the library's exported interface. The file is locked and read only
+// through RecordScanner (record_scanner.h); the one other open of it,
+// camprop's snapshot, only measures its size (fstat, never following a
+// link) to make room for the copy before the lock is taken.
 //
 // Thread-safety: the functions keep no state.
 #ifndef PROPERTY_STORE_INTERNAL_STORAGE_FILE_H_
