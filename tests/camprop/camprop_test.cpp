@@ -19,6 +19,7 @@
 
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
+#include "property_store/internal/record_scanner.h"
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/private_run.h"
 #include "tests/support/store_test.h"
@@ -552,25 +553,26 @@ TEST_F(CampropTest, OutputThatIsLostAndReadErrorsFailTheCommand) {
   EXPECT_EQ(0, RunTool({"set", "k", "w"}, closed).status);
   EXPECT_EQ(RecordBytes("k", "w"), ReadStoreFile());
 
-  // The second read of a scan fails: the first held 105 whole records, which
-  // come before the complaint on a merged stream.
+  // The second read of a scan fails: the first held the whole records of one
+  // read buffer, which come before the complaint on a merged stream.
+  const int first_read = propstore::kScanBufferSize / PROPERTY_RECORD_SIZE;
   std::string bytes, listed;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 2 * first_read; ++i) {
     const std::string n = std::to_string(i);
     bytes += RecordBytes("key." + n, "v" + n);
-    if (i < 105) listed += "#" + n + " [key." + n + "]: [v" + n + "]\n";
+    if (i < first_read) listed += "#" + n + " [key." + n + "]: [v" + n + "]\n";
   }
   WriteStoreFile(bytes);
   ToolOptions failing;
   failing.failing_read = 2;
   failing.merged = true;
   const std::string complaint =
-      "camprop: reading /run/camera/property_storage failed after 105 records: "
-      "Input/output error\n";
+      "camprop: reading /run/camera/property_storage failed after " +
+      std::to_string(first_read) + " records: Input/output error\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> reads = {
       {{"list"}, listed + complaint},
       {{"check"}, complaint},
-      {{"get", "key.200", "default"}, complaint},
+      {{"get", "key." + std::to_string(first_read + 10), "default"}, complaint},
   };
   for (const auto& [arguments, out] : reads) {
     const ToolResult result = RunTool(arguments, failing);
