@@ -47,6 +47,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
+    // Sizes in ascending order, however the runs were interleaved.
+    std::stable_sort(arguments_.begin(), arguments_.end(),
+                     [](const std::string& a, const std::string& b) {
+                       return atof(a.c_str()) < atof(b.c_str());
+                     });
     printf("\n%-9s %-20s %-18s %12s %12s %7s %7s %-6s", "argument", "operation", "baseline",
            "time (ns)", "base (ns)", "ratio", "target", "");
     if (plan_.per_argument != nullptr) printf("  %s", plan_.per_argument);
@@ -75,7 +80,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   const BenchPlan& plan_;
-  // The arguments in the order the benchmarks ran them, and the median
+  // The arguments the benchmarks ran with, and the median
   // times in nanoseconds by (argument, function name).
   std::vector<std::string> arguments_;
   std::map<std::pair<std::string, std::string>, double> times_;
