@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -326,7 +328,7 @@ TEST_F(CampropTest, ListShowsEveryRecordInFileOrderWithDuplicatesMarked) {
   ASSERT_EQ(0, property_set(long_key.c_str(), "second"));
   ASSERT_EQ(0, property_set("ctl", "tab\there, space\\"));
   const ToolResult result = RunTool({"list"});
-  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(1, result.status);  // a duplicate is damage, as check says
   const std::string cut(63, 'L');
   EXPECT_EQ("#0 [a]: [1]\n"
             "#1 [" + cut + "]: [first]\n"
@@ -345,7 +347,7 @@ TEST_F(CampropTest, ListOfMissingFileSaysSoAndListOfDamagedFileMarksIt) {
   WriteStoreFile(RecordBytes("k", "v") + RecordBytes(std::string(64, 'K'), "x") +
                  RecordBytes("w", std::string(92, 'V')) + "partial");
   result = RunTool({"list"});
-  EXPECT_EQ(0, result.status);
+  EXPECT_EQ(1, result.status);
   EXPECT_EQ("#0 [k]: [v]\n"
             "#1 [" + std::string(64, 'K') + "]: [x]  (key has no NUL: no lookup reaches it)\n"
             "#2 [w]: [" + std::string(91, 'V') +
@@ -609,7 +611,7 @@ TEST_F(CampropTest, ListAndCheckLetGoOfTheLockBeforeTheyPrint) {
   EXPECT_EQ("new\n", RunTool({"get", "k"}).out);
   // Each printed the file as it was when it copied it.
   const ToolResult listed = list.Finish();
-  EXPECT_EQ(0, listed.status);
+  EXPECT_EQ(1, listed.status);
   EXPECT_EQ(0u, listed.out.find("#0 [k]: [old]\n"
                                 "#1 [k]: [dead]  (duplicate of #0: never read or updated)\n"));
   EXPECT_EQ(5001, std::count(listed.out.begin(), listed.out.end(), '\n'));
@@ -785,7 +787,7 @@ TEST_F(CampropTest, ListEscapesC1ControlsButKeepsUtf8Text) {
   EXPECT_EQ(expected, result.out);
 }
 
-TEST_F(CampropTest, LoadChecksEveryLineOfEveryFileBeforeStoringAny) {
+TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
   // Each line and what it becomes: a record as list shows it, or the reason
   // it is refused; "" for a line that is skipped.
   struct Row {
@@ -794,8 +796,11 @@ TEST_F(CampropTest, LoadChecksEveryLineOfEveryFileBeforeStoringAny) {
   };
   const std::string key63(63, 'k'), value91(91, 'v');
   const std::vector<Row> good = {
-      {"# defaults of the camera", ""},
+      {"\xef\xbb\xbf# a byte-order mark, then a comment", ""},
       {"", ""},
+      {"; also a comment", ""},
+      {"-optional=1", "[optional]: [1]"},
+      {"-a bad line that may fail", ""},
       {" \t # indented", ""},
       {"plain=1", "[plain]: [2]"},  // the last line overrides it, in place
       {" \t spaced \t = \t two words \t", "[spaced]: [two words]"},
@@ -832,17 +837,22 @@ TEST_F(CampropTest, LoadChecksEveryLineOfEveryFileBeforeStoringAny) {
   }
   WriteFile(bad_file, text.substr(0, text.size() - 1));  // the last line without its newline
 
-  ToolResult result = RunTool({"load", good_file, bad_file});
+  // A bad or unreadable file is left out whole; the sound one still counts.
+  const std::string saved = "--file=" + dir / "none.properties";
+  ToolResult result = RunTool({"load", saved, bad_file, good_file});
   EXPECT_EQ(2, result.status);
-  EXPECT_EQ(complaints + "camprop: nothing stored: 7 bad lines\n", result.err);
-  result = RunTool({"load", good_file, dir / "missing.conf"});
+  EXPECT_EQ(complaints + "camprop: " + bad_file + " not applied: 7 bad lines\n", result.err);
+  EXPECT_EQ(listed, RunTool({"list"}).out);
+  ResetStore();
+  result = RunTool({"load", saved, dir / "missing.conf", good_file});
   EXPECT_EQ(1, result.status);
   EXPECT_EQ("camprop: cannot read " + dir / "missing.conf" +
-                ": No such file or directory\ncamprop: nothing stored: 1 file cannot be read\n",
+                ": No such file or directory; none of it is stored\n",
             result.err);
-  EXPECT_FALSE(StoreFileExists());
+  EXPECT_EQ(listed, RunTool({"list"}).out);
+  ResetStore();
 
-  result = RunTool({"load", good_file});
+  result = RunTool({"load", saved, good_file});
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("", result.out + result.err);
   EXPECT_EQ(listed, RunTool({"list"}).out);
@@ -852,43 +862,75 @@ TEST_F(CampropTest, LoadChecksEveryLineOfEveryFileBeforeStoringAny) {
   WriteFile(dir / "05-first.conf", "plain=0\nfirst=1\n");
   WriteFile(dir / ".hidden.conf", "hidden=1\n");
   WriteFile(dir / "notes.txt", "notes=1\n");
+  // Left out in silence, as sysctl.d does: a directory, a masked file.
+  ASSERT_EQ(0, mkdir((dir / "sub.conf").c_str(), 0755));
+  ASSERT_EQ(0, symlink("/dev/null", (dir / "masked.conf").c_str()));
   ASSERT_EQ(0, unlink(bad_file.c_str()));
-  ASSERT_EQ(0, RunTool({"load", dir / ""}).status);
+  result = RunTool({"load", saved, dir / ""});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("", result.err);
   EXPECT_EQ("2\n", RunTool({"get", "plain"}).out);
   EXPECT_EQ("1\n", RunTool({"get", "first"}).out);
   EXPECT_EQ("<none>", Lookup("hidden"));
   EXPECT_EQ("<none>", Lookup("notes"));
 }
 
+// Waits until the file at `path` holds `text` (10 s at most). Returns
+// whether it does.
+bool WaitForFileToHold(const std::string& path, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ReadFile(path).find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Waits until the file at `path` no longer holds `text` (10 s at most).
+bool WaitForFileToLose(const std::string& path, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ReadFile(path).find(text) != std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   ScratchDirectory dir;
   const std::string file = dir / "persist.properties";
-  // Saved at an earlier boot and not restored yet: a watch that starts now
-  // must not erase it.
+  // Saved at an earlier boot, without escapes, and not restored yet: a
+  // watch that starts now must not erase it.
   WriteFile(file, "persist.kept=1\n");
   struct stat before, after;
   ASSERT_EQ(0, stat(file.c_str(), &before));
+  // Every byte a value can hold, at either end and inside; keys with what
+  // a line would otherwise take for something else.
+  std::vector<std::pair<std::string, std::string>> exact;
+  for (int byte = 1; byte < 256; ++byte) {
+    const std::string b(1, static_cast<char>(byte));
+    exact.emplace_back("persist.byte" + std::to_string(byte), b + "v" + b + b);
+  }
+  for (const char* key : {"persist.a=b", "persist.tail ", "persist.back\\slash"}) {
+    exact.emplace_back(key, " 5\t");
+  }
   {
     ToolProcess watch({"persist", "watch", "--file", file});
     ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
-    ASSERT_EQ(0, RunTool({"set", "persist.x", "5"}).status);
     ASSERT_EQ(0, RunTool({"set", "vendor.y", "6"}).status);  // not a persist. key
-    ASSERT_EQ(0, property_set("persist.ctl", "two\nlines"));
-    ASSERT_TRUE(watch.WaitForError(
-        "camprop: persist.ctl holds a value that no line of " + file +
-        " can carry (a control byte, or blanks at an end); it is not saved\n"));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (ReadFile(file).find("persist.x=5\n") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const auto& [key, value] : exact) {
+      ASSERT_EQ(0, property_set(key.c_str(), value.c_str()));
     }
-    EXPECT_EQ("persist.kept=1\npersist.x=5\n", WithoutComments(ReadFile(file)));
+    ASSERT_EQ(0, RunTool({"set", "persist.x", "5"}).status);
+    ASSERT_TRUE(WaitForFileToHold(file, "persist.x=5\n"));
     // Replaced by a rename, never rewritten in place, where a power cut
-    // would leave it cut short.
+    // would leave it cut short; readable by the group only.
     ASSERT_EQ(0, stat(file.c_str(), &after));
     EXPECT_NE(before.st_ino, after.st_ino);
+    EXPECT_EQ(0640u, after.st_mode & 07777);
   }  // SIGKILL: no chance to tidy up
   EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
+  EXPECT_EQ(std::string::npos, ReadFile(file).find("vendor.y"));
 
   ResetStore();  // what a reboot does to /run
   const ToolResult restored = RunTool({"persist", "restore", "--file", file});
@@ -896,7 +938,82 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   EXPECT_EQ("", restored.out + restored.err);
   EXPECT_EQ("5\n", RunTool({"get", "persist.x"}).out);
   EXPECT_EQ("1\n", RunTool({"get", "persist.kept"}).out);
-  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  for (const auto& [key, value] : exact) EXPECT_EQ(value, Lookup(key)) << key;
+  EXPECT_EQ((exact.size() + 2) * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+}
+
+TEST_F(CampropTest, SavedSettingsWinOverDefaultsAndDefaultsAreNeverSaved) {
+  ScratchDirectory dir;
+  const std::string file = dir / "persist.properties", defaults = dir / "50-camera.conf";
+  WriteFile(defaults, "persist.x=2\npersist.d=1\npersist.y=4\nvendor.v=1\n");
+  WriteFile(file, "persist.x=3\n");
+  const auto load = [&] { return RunTool({"load", "--file", file, defaults}).status; };
+  ASSERT_EQ(0, load());  // the boot
+  EXPECT_EQ("3", Lookup("persist.x"));
+  EXPECT_EQ("1", Lookup("persist.d"));
+  std::unique_ptr<ToolProcess> watch(new ToolProcess({"persist", "watch", "--file", file}));
+  ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
+  ASSERT_EQ(0, RunTool({"set", "persist.y", "5"}).status);
+  ASSERT_TRUE(WaitForFileToHold(file, "persist.y=5\n"));
+  // A later load, or a restart of the service, puts no default over a
+  // setting; a default nobody set takes its new value.
+  WriteFile(defaults, "persist.x=2\npersist.d=7\npersist.y=4\nvendor.v=1\n");
+  ASSERT_EQ(0, load());
+  EXPECT_EQ("5", Lookup("persist.y"));
+  EXPECT_EQ("3", Lookup("persist.x"));
+  EXPECT_EQ("7", Lookup("persist.d"));
+  // Set back to its default, a key follows the default again.
+  ASSERT_EQ(0, RunTool({"set", "persist.x", "2"}).status);
+  ASSERT_TRUE(WaitForFileToLose(file, "persist.x="));
+  // Forgotten at once, and not saved again by a watch that starts anew.
+  const ToolResult forgot = RunTool({"persist", "forget", "--file", file, "persist.y", "persist.q"});
+  EXPECT_EQ(0, forgot.status);
+  EXPECT_EQ("camprop: persist.q is not saved in " + file + "\n", forgot.err);
+  watch.reset(new ToolProcess({"persist", "watch", "--file", file}));
+  ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
+  ASSERT_EQ(0, RunTool({"set", "persist.z", "9"}).status);
+  ASSERT_TRUE(WaitForFileToHold(file, "persist.z=9\n"));
+  watch.reset();
+  EXPECT_EQ("persist.z=9\n", WithoutComments(ReadFile(file)));
+
+  ResetStore();  // the next boot
+  ASSERT_EQ(0, load());
+  EXPECT_EQ("2", Lookup("persist.x"));
+  EXPECT_EQ("7", Lookup("persist.d"));
+  EXPECT_EQ("4", Lookup("persist.y"));
+  EXPECT_EQ("9", Lookup("persist.z"));
+}
+
+TEST_F(CampropTest, TheWatchSavesNoMoreThanARestoreReadsBack) {
+  // Keys and values of bytes that each take four to write: about 30,000 of
+  // them fill more than the 16 MiB a restore reads.
+  std::string records;
+  const size_t count = 30000;
+  for (size_t i = 0; i < count; ++i) {
+    char key[PROPERTY_KEY_SIZE];
+    snprintf(key, sizeof(key), "persist.%06zu", i);
+    records += RecordBytes(std::string(key) + std::string(48, '\x01'), std::string(91, '\x02'));
+  }
+  WriteStoreFile(records);
+  ScratchDirectory dir;
+  const std::string file = dir / "persist.properties";
+  ToolResult result;
+  {
+    ToolProcess watch({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    watch.Signal(SIGTERM);
+    result = watch.Finish();
+  }
+  const size_t refused = std::count(result.err.begin(), result.err.end(), '\n') - 1;
+  EXPECT_EQ(0, result.status);
+  EXPECT_LT(0u, refused);
+  EXPECT_NE(std::string::npos, result.err.find("is not saved: " + file + " would grow past 16 MiB"));
+  EXPECT_GE(size_t{16} << 20, ReadFile(file).size());
+  ResetStore();
+  result = RunTool({"persist", "restore", "--file", file});
+  EXPECT_EQ(0, result.status);
+  EXPECT_EQ("", result.err);
+  EXPECT_EQ((count - refused) * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
 }
 
 TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
@@ -926,8 +1043,8 @@ TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
   }
 
   // What lies at the path instead of a file never hangs or crashes either
-  // command; only a file too large to be ours is moved aside (and the watch
-  // then starts afresh).
+  // command; of a file too large to be ours only what a restore reads is
+  // taken, and kept aside.
   struct Row {
     const char* name;
     std::function<void()> make;
@@ -945,8 +1062,9 @@ TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
          WriteFile(file, "x");
          ASSERT_EQ(0, truncate(file.c_str(), off_t{1} << 30));
        },
-       0, "camprop: " + file + " is larger than 16 MiB, more than any settings file holds; "
-          "nothing of it is restored\ncamprop: kept the damaged file as " + file + ".bad\n"},
+       0, "camprop: " + file + " is larger than 16 MiB, more than camprop persist watch "
+          "writes; what lies beyond is not read\ncamprop: kept the damaged file as " + file +
+          ".bad\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

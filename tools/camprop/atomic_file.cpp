@@ -57,6 +57,14 @@ int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) 
   // mkostemp makes the file 0600; the mode is set before the file appears
   // under its real name.
   if (error == 0 && fchmod(fd, mode) != 0) error = errno;
+  // Root replacing a file of the service's (an operator's `sudo camprop
+  // persist forget`) leaves it with its owner and group, which the service
+  // needs to read and replace it again.
+  struct stat existing;
+  if (error == 0 && geteuid() == 0 && lstat(path.c_str(), &existing) == 0 &&
+      S_ISREG(existing.st_mode) && fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    error = errno;
+  }
   if (error == 0 && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && rename(name.c_str(), path.c_str()) != 0) error = errno;

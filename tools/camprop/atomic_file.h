@@ -17,7 +17,9 @@
 namespace camprop {
 
 // Makes `path` a regular file of mode `mode` holding exactly `bytes`, as
-// described above. A link at `path` is replaced, never followed. Returns 0,
+// described above. A link at `path` is replaced, never followed. Run as
+// root, the new file keeps the owner and group of the one it replaces.
+// Returns 0,
 // or the errno of the step that failed; the file is then as it was, and
 // the temporary file is removed.
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode);

@@ -19,13 +19,18 @@ constexpr char kUsage[] =
     "                                        print each change of a property whose\n"
     "                                        key starts with PREFIX (every key when\n"
     "                                        omitted) as it happens\n"
-    "       camprop load [--] [FILE...]      store the KEY=VALUE lines of each FILE\n"
-    "                                        (default: /etc/camera/properties.d/*.conf)\n"
+    "       camprop load [--file PATH] [--] [FILE...]\n"
+    "                                        store the KEY=VALUE lines of each FILE\n"
+    "                                        (default: /etc/camera/properties.d/*.conf),\n"
+    "                                        then the persist. keys saved in PATH\n"
     "       camprop persist restore [--file PATH]\n"
     "                                        store the persist. keys saved in PATH\n"
     "       camprop persist watch [--file PATH]\n"
     "                                        save each change of a persist. key in PATH\n"
     "                                        until a signal ends it\n"
+    "       camprop persist forget [--file PATH] [--] KEY...\n"
+    "                                        remove each KEY from PATH: its default (or\n"
+    "                                        nothing) applies from the next boot on\n"
     "       camprop --help                   print this help (also after a command)\n"
     "\n"
     "Options come before the operands; \"--\" ends them, so a KEY or PREFIX that\n"
@@ -39,17 +44,21 @@ constexpr char kUsage[] =
     "rewritten unchanged prints nothing. It runs until interrupted, or until N\n"
     "changes have been printed or SECONDS have passed.\n"
     "\n"
-    "load and persist read lines of KEY=VALUE; blank lines and lines that begin\n"
-    "with # are skipped, blanks around KEY and VALUE dropped. load checks every\n"
-    "FILE (a directory stands for its *.conf files) before it stores anything;\n"
-    "a later line overrides an earlier one. persist keeps the keys that begin\n"
-    "with \"persist.\" in PATH (default /var/lib/camera/persist.properties);\n"
-    "restore skips damaged lines and keeps the damaged file as PATH.bad.\n"
+    "load reads lines of KEY=VALUE as sysctl.d does: blank lines and lines that\n"
+    "begin with # or ; are skipped, blanks around KEY and VALUE dropped, and a\n"
+    "line whose KEY begins with - is skipped should it be bad. A directory stands\n"
+    "for its *.conf files; a file with a bad line is left out whole, the others\n"
+    "are stored; a later line overrides an earlier one. persist keeps the keys\n"
+    "that begin with \"persist.\" in PATH (default\n"
+    "/var/lib/camera/persist.properties), whose values win over the defaults;\n"
+    "a value equal to its key's default is not saved. restore and load skip\n"
+    "damaged lines of PATH and keep the damaged file as PATH.bad.\n"
     "\n"
     "Exit status: 0 done (also a watch ended by --count or --timeout); 1 key\n"
     "not set, file damaged or unreadable, /run/camera missing or read-only\n"
     "(check), store failed, or output not written; 2 bad command line,\n"
-    "over-long key or value, or a bad line in a file to load.\n";
+    "over-long key or value, or a bad line in a file to load (the other files\n"
+    "are stored all the same).\n";
 
 struct CommandEntry {
   const char* name;
@@ -69,6 +78,7 @@ constexpr CommandEntry kCommands[] = {
     {"check", nullptr, Command::kCheck, 0, 0, "no arguments"},
     {"watch", nullptr, Command::kWatch, 0, 1, "at most one PREFIX"},
     {"load", nullptr, Command::kLoad, 0, kAnyNumber, "files"},
+    {"persist", "forget", Command::kPersistForget, 1, kAnyNumber, "at least one KEY"},
     {"persist", "restore", Command::kPersistRestore, 0, 0, "no arguments"},
     {"persist", "watch", Command::kPersistWatch, 0, 0, "no arguments"},
 };
@@ -177,8 +187,9 @@ int ParsePersistOption(int argc, char** argv, int* index, const char** file) {
   return kExitUsage;
 }
 
-bool IsPersist(Command command) {
-  return command == Command::kPersistRestore || command == Command::kPersistWatch;
+bool TakesFileOption(Command command) {
+  return command == Command::kPersistRestore || command == Command::kPersistWatch ||
+         command == Command::kPersistForget || command == Command::kLoad;
 }
 
 }  // namespace
@@ -209,7 +220,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* line) {
     return kExitOk;
   }
   if (entry == nullptr && known_name) {
-    Complain("%s takes restore or watch", name);
+    Complain("%s takes restore, watch or forget", name);
     return UsageError();
   }
   if (entry == nullptr) {
@@ -235,7 +246,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine* line) {
       if (status == -1) continue;
       if (status != 0) return UsageError();
     }
-    if (IsPersist(entry->command)) {
+    if (TakesFileOption(entry->command)) {
       const int status = ParsePersistOption(argc, argv, &index, &line->file);
       if (status == -1) continue;
       if (status != 0) return UsageError();

@@ -17,7 +17,8 @@
 namespace camprop {
 
 enum class Command {
-  kHelp, kGet, kSet, kList, kCheck, kWatch, kLoad, kPersistRestore, kPersistWatch
+  kHelp, kGet, kSet, kList, kCheck, kWatch, kLoad, kPersistRestore, kPersistWatch,
+  kPersistForget
 };
 
 // A parsed command line. The operand texts are argv's; argv outlives it.
@@ -25,7 +26,7 @@ struct CommandLine {
   Command command = Command::kHelp;
   std::vector<const char*> operands;
   WatchOptions watch;
-  const char* file = nullptr;  // persist: --file PATH; null for the default
+  const char* file = nullptr;  // load, persist: --file PATH; null for the default
 };
 
 // Parses argv into *line. Returns -1 when the command is to run; otherwise

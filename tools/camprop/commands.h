@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "property_store/internal/property_update.h"
+#include "tools/camprop/persist_file.h"
 #include "tools/camprop/settings_file.h"
 #include "tools/camprop/store_scan.h"
 
@@ -58,18 +60,27 @@ struct WatchOptions {
 int RunWatch(const std::string& prefix, const WatchOptions& options);
 
 // Stores the `key=value` lines of `operands`, files (or directories, for
-// their *.conf files in name order), a later line overriding an earlier
-// one; with no operand, the *.conf files of /etc/camera/properties.d (none
-// when it does not exist). Every file is read and checked first: a bad
-// line is reported as "FILE:LINE: reason" and nothing is stored (exit 2);
-// so is a file that cannot be read (exit 1).
-int RunLoad(const std::vector<const char*>& operands);
+// their *.conf files in name order, leaving out subdirectories and files
+// masked by a link to /dev/null), a later line overriding an earlier one;
+// with no operand, the *.conf files of /etc/camera/properties.d (none when
+// it does not exist). Then, and winning over them, the persist. settings
+// saved in `saved_path` (see ApplySettings). A file with a bad line is
+// reported ("FILE:LINE: reason") and left out whole (exit 2); one that
+// cannot be read is reported and left out (exit 1); every other file and
+// the saved settings are stored all the same.
+int RunLoad(const std::vector<const char*>& operands, const std::string& saved_path);
 
 // Stores every persist. property saved in the file at `path` (see
-// persist_file.h). A missing file restores nothing; damaged lines are
-// reported and skipped. Fails when the file cannot be read or a property
-// cannot be stored.
+// persist_file.h), over what the store holds. A missing file restores
+// nothing; damaged lines are reported and skipped. Fails when the file
+// cannot be read or the store cannot be updated.
 int RunPersistRestore(const std::string& path);
+
+// Removes `keys` from the saved file at `path` at once, so that from the
+// next boot on their defaults (or nothing) apply; the store keeps their
+// values until then, and the watch does not save them again. Says which
+// keys were not saved. Fails when the file cannot be read or replaced.
+int RunPersistForget(const std::vector<const char*>& keys, const std::string& path);
 
 // Saves every change of a persist. property into the file at `path`, whole
 // and atomically, until a signal (SIGTERM, SIGINT, SIGHUP) ends it. Keys are
@@ -77,13 +88,30 @@ int RunPersistRestore(const std::string& path);
 // cannot be read, or when the last save before the end failed.
 int RunPersistWatch(const std::string& path);
 
-// Stores `settings` in order through RunSet, each key once with its last
-// value. Stops at the first that cannot be stored, saying how many were.
-int StoreSettings(const std::vector<Setting>& settings);
+// Stores `defaults` (in order, each key once with its last value) and
+// `saved` in one pass under the store's exclusive lock (store_batch.h);
+// a saved value wins over the default of its key. A persist. key that the
+// store holds already is left as it is, unless `replace_persist` or its
+// value is the default stored for it earlier (stored_defaults.h), and the
+// defaults of persist. keys are kept for the watch. Returns kExitOk, or
+// kExitFailed after a complaint.
+int ApplySettings(const std::vector<Setting>& defaults, const PersistedSettings& saved,
+                  bool replace_persist);
+
+// Why an update of the store failed, from its own outcome: a static text.
+const char* DescribeUpdateFailure(const propstore::UpdateResult& result);
 
 // The "camprop: " prefix and a message on standard error, after whatever
-// went to standard output so far.
+// went to standard output so far; at warning priority when standard error
+// is the journal (WarningPrefix).
 void Complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// As Complain, for what is only news (the journal's default priority).
+void Note(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "<4>", the journal's mark of a warning, when standard error is the
+// journal's stream (systemd names it in JOURNAL_STREAM); "" elsewhere.
+const char* WarningPrefix();
 
 // What went wrong with a scan that could not read the file (any status but
 // kOk, for a file that exists), in one line without the "camprop: " prefix.

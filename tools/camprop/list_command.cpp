@@ -14,7 +14,8 @@
 namespace camprop {
 namespace {
 
-void PrintRecord(uint64_t index, const propstore::Record& record, DuplicateKeys* duplicates) {
+// Prints one record with its defects marked; returns whether it has any.
+bool PrintRecord(uint64_t index, const propstore::Record& record, DuplicateKeys* duplicates) {
   const std::string key = KeyText(record);
   printf("#%llu [", static_cast<unsigned long long>(index));
   PrintEscaped(stdout, key);
@@ -22,7 +23,8 @@ void PrintRecord(uint64_t index, const propstore::Record& record, DuplicateKeys*
   PrintEscaped(stdout, ValueText(record));
   fputc(']', stdout);
   uint64_t first = 0;
-  if (duplicates->Repeats(key, index, &first)) {
+  const bool duplicate = duplicates->Repeats(key, index, &first);
+  if (duplicate) {
     printf("  (duplicate of #%llu: never read or updated)",
            static_cast<unsigned long long>(first));
   }
@@ -31,6 +33,7 @@ void PrintRecord(uint64_t index, const propstore::Record& record, DuplicateKeys*
     printf("  (value has no NUL: reads as its first %d bytes)", PROPERTY_VALUE_SIZE - 1);
   }
   fputc('\n', stdout);
+  return duplicate || KeyLacksNul(record) || ValueLacksNul(record);
 }
 
 }  // namespace
@@ -47,8 +50,9 @@ int RunList() {
     return ReportScanFailure(scan);
   }
   DuplicateKeys duplicates;
+  bool damaged = false;
   for (size_t i = 0; i < snapshot.records.size(); ++i) {
-    PrintRecord(i, snapshot.records[i], &duplicates);
+    damaged = PrintRecord(i, snapshot.records[i], &duplicates) || damaged;
     if (OutputFailed()) return kExitFailed;
   }
   // What was read before the error is shown; the command still fails.
@@ -58,8 +62,11 @@ int RunList() {
            "next new key\n",
            scan.tail_bytes, scan.tail_bytes == 1 ? "byte" : "bytes",
            static_cast<unsigned long long>(scan.whole_records * PROPERTY_RECORD_SIZE));
+    damaged = true;
   }
-  return kExitOk;
+  // Every record is shown all the same; the status says the file is not
+  // as the store writes it, as check's does.
+  return damaged ? kExitFailed : kExitOk;
 }
 
 }  // namespace camprop

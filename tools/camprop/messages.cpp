@@ -3,20 +3,56 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <stdlib.h>
 
 #include "tools/camprop/commands.h"
 #include "tools/camprop/missing_store.h"
 
 namespace camprop {
 
-void Complain(const char* format, ...) {
+namespace {
+
+// True when standard error is the journal's stream: systemd names it in
+// JOURNAL_STREAM as "DEVICE:INODE" (sd-daemon(3)). A descriptor 2 that was
+// redirected since is not, even with the variable inherited.
+bool StandardErrorIsJournal() {
+  static const bool journal = [] {
+    const char* stream = getenv("JOURNAL_STREAM");
+    struct stat info;
+    if (stream == nullptr || fstat(2, &info) != 0) return false;
+    unsigned long long device = 0, inode = 0;
+    return sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+           device == static_cast<unsigned long long>(info.st_dev) &&
+           inode == static_cast<unsigned long long>(info.st_ino);
+  }();
+  return journal;
+}
+
+void Say(const char* prefix, const char* format, va_list arguments) {
   // Whatever went to standard output so far comes first.
   fflush(stdout);
-  va_list arguments;
-  va_start(arguments, format);
+  fputs(prefix, stderr);
   fputs("camprop: ", stderr);
   vfprintf(stderr, format, arguments);
   fputc('\n', stderr);
+}
+
+}  // namespace
+
+const char* WarningPrefix() { return StandardErrorIsJournal() ? "<4>" : ""; }
+
+void Complain(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  Say(WarningPrefix(), format, arguments);
+  va_end(arguments);
+}
+
+void Note(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  Say("", format, arguments);
   va_end(arguments);
 }
 

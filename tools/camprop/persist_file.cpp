@@ -4,6 +4,9 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "tools/camprop/atomic_file.h"
 #include "tools/camprop/commands.h"
@@ -12,18 +15,19 @@
 namespace camprop {
 namespace {
 
+// The mark of the escaped format first: every key and value comes back
+// byte for byte.
 constexpr char kHeader[] =
-    "# The persist. properties of the camera stack, restored at every boot by\n"
-    "# camprop persist restore. Written by camprop persist watch: edits here are\n"
-    "# overwritten at the next change; use camprop set.\n";
+    " the persist. properties of the camera stack,\n"
+    "# stored at every boot by camprop load. Written by camprop persist watch:\n"
+    "# edits here are lost at the next change; use camprop set and camprop\n"
+    "# persist forget. In keys and values \\\\ is a backslash, \\xHH the byte HH.\n";
 
-// Keeps the damaged file at `path` beside it as PATH.bad, saying so.
-void KeepDamagedCopy(const std::string& path, const std::string& bytes, bool move_whole) {
+// Keeps the damaged file at `path` beside it as PATH.bad (what was read of
+// it), saying so.
+void KeepDamagedCopy(const std::string& path, const std::string& bytes) {
   const std::string copy = path + ".bad";
-  // A file too large to read is renamed rather than copied: nothing of it
-  // is loaded.
-  const int error = move_whole ? (rename(path.c_str(), copy.c_str()) == 0 ? 0 : errno)
-                               : ReplaceFile(copy, bytes, 0644);
+  const int error = ReplaceFile(copy, bytes, kSavedFileMode);
   if (error == 0) {
     Complain("kept the damaged file as %s", copy.c_str());
   } else {
@@ -43,12 +47,6 @@ bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool*
   SettingsFile file;
   const int error = ReadSettingsFile(path, LinkPolicy::kRefuse, &file);
   if (error == ENOENT) return true;
-  if (error == EFBIG) {
-    Complain("%s %s; nothing of it is restored", path.c_str(), DescribeSettingsError(error));
-    *damaged = true;
-    KeepDamagedCopy(path, "", true);
-    return true;
-  }
   if (error != 0) {
     Complain("cannot read %s: %s", path.c_str(), DescribeSettingsError(error));
     return false;
@@ -71,18 +69,45 @@ bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool*
   for (; problem != file.problems.end(); ++problem, ++skipped) {
     ReportLine(path, problem->line, problem->reason);
   }
-  if (skipped == 0) return true;
+  if (file.cut) {
+    Complain("%s is larger than %zu MiB, more than camprop persist watch writes; what lies "
+             "beyond is not read", path.c_str(), kLargestSettingsFile >> 20);
+  }
+  if (skipped == 0 && !file.cut) return true;
   *damaged = true;
-  Complain("skipped %zu damaged %s of %s", skipped, skipped == 1 ? "line" : "lines",
-           path.c_str());
-  KeepDamagedCopy(path, file.bytes, false);
+  if (skipped != 0) {
+    Complain("skipped %zu damaged %s of %s", skipped, skipped == 1 ? "line" : "lines",
+             path.c_str());
+  }
+  KeepDamagedCopy(path, file.bytes);
   return true;
 }
 
 std::string PersistFileText(const PersistedSettings& settings) {
-  std::string text = kHeader;
-  for (const auto& [key, value] : settings) text += key + "=" + value + "\n";
+  std::string text = std::string(kEscapedFormatMark) + kHeader;
+  for (const auto& [key, value] : settings) text += EscapedLine(key, value);
   return text;
+}
+
+size_t PersistFileHeaderSize() { return sizeof(kEscapedFormatMark) - 1 + sizeof(kHeader) - 1; }
+
+PersistFileLock::PersistFileLock(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  fd_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) {
+    error_ = errno;
+    return;
+  }
+  while (flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    error_ = errno;
+    break;
+  }
+}
+
+PersistFileLock::~PersistFileLock() {
+  if (fd_ >= 0) close(fd_);
 }
 
 }  // namespace camprop

@@ -1,7 +1,8 @@
 // The file that keeps the `persist.` properties across reboots, by default
 // /var/lib/camera/persist.properties: `camprop persist watch` writes it
 // whole on every change, `camprop persist restore` stores it back at boot.
-// It holds `key=value` lines (settings_file.h). A damaged file must never
+// It holds escaped `key=value` lines (settings_file.h), readable by the
+// group camera as the store is. A damaged file must never
 // crash the tool or keep the boot waiting: its sound lines count, the rest
 // are reported and skipped, and the file itself is kept beside as
 // PATH.bad for whoever wants to look at it.
@@ -10,6 +11,8 @@
 // on standard error).
 #ifndef TOOLS_CAMPROP_PERSIST_FILE_H_
 #define TOOLS_CAMPROP_PERSIST_FILE_H_
+
+#include <sys/types.h>
 
 #include <map>
 #include <string>
@@ -21,6 +24,10 @@ inline constexpr char kPersistPrefix[] = "persist.";
 
 // Where they are kept unless --file says otherwise.
 inline constexpr char kDefaultPersistPath[] = "/var/lib/camera/persist.properties";
+
+// The saved file's mode, and its damaged copy's: properties hold no secrets,
+// but the store itself is only for the group camera.
+inline constexpr mode_t kSavedFileMode = 0640;
 
 // Persistent properties by key. Intentionally copyable.
 using PersistedSettings = std::map<std::string, std::string>;
@@ -38,9 +45,33 @@ bool IsPersistKey(const std::string& key);
 // regular file, a read error).
 bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool* damaged);
 
-// The content of a file that holds `settings`: a comment saying what the
-// file is, then one line per key, in key order.
+// The content of a file that holds `settings`: the mark of the escaped
+// format with a comment saying what the file is, then one escaped line per
+// key, in key order.
 std::string PersistFileText(const PersistedSettings& settings);
+
+// How many bytes of PersistFileText come before the first line.
+size_t PersistFileHeaderSize();
+
+// Holds the lock of the saved file's directory, so that the watch's saves
+// and `camprop persist forget` read and replace the file one at a time (the
+// file itself is replaced by a rename, so its own lock would not last).
+// Intentionally neither copyable nor movable.
+class PersistFileLock {
+ public:
+  // Opens the directory of `path` and takes its exclusive lock; waits.
+  explicit PersistFileLock(const std::string& path);
+  ~PersistFileLock();
+  PersistFileLock(const PersistFileLock&) = delete;
+  PersistFileLock& operator=(const PersistFileLock&) = delete;
+
+  // 0, or the errno of the step that failed (the lock is then not held).
+  int error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+};
 
 }  // namespace camprop
 

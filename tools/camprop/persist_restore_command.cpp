@@ -3,7 +3,6 @@
 // every boot, after the defaults. Damaged lines are reported and skipped
 // (persist_file.h); they never keep the sound ones from being restored.
 #include <string>
-#include <vector>
 
 #include "tools/camprop/commands.h"
 #include "tools/camprop/persist_file.h"
@@ -15,9 +14,7 @@ int RunPersistRestore(const std::string& path) {
   PersistedSettings saved;
   bool damaged = false;
   if (!ReadPersistFile(path, &saved, &damaged)) return kExitFailed;
-  std::vector<Setting> settings;
-  for (const auto& [key, value] : saved) settings.push_back({key, value, 0});
-  return StoreSettings(settings);
+  return ApplySettings({}, saved, true);
 }
 
 }  // namespace camprop

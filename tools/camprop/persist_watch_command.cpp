@@ -1,17 +1,25 @@
 // camprop persist watch: keeps the saved persist. properties in step with
-// the store, so that `camprop persist restore` finds them after a reboot or
-// a power cut. It follows the store (store_follower.h) and, after each
-// change of a persist. key, writes the whole file anew (atomic_file.h), so
-// the file on the disk is always one whole version of it.
+// the store, so that `camprop load` finds them after a reboot or a power
+// cut. It follows the store (store_follower.h) and, after each change of a
+// persist. key, writes the whole file anew (atomic_file.h), so the file on
+// the disk is always one whole version of it.
 //
-// The saved file only gains and updates keys: a key missing from the store
-// has merely not been restored yet (the store lives in /run and starts
-// empty at each boot), so a watch that starts before the restore never
-// erases what was saved.
+// What it saves are settings: a value that is its key's stored default
+// (stored_defaults.h) is no one's setting, so it is not saved, and a saved
+// key set back to its default is dropped from the file. Otherwise the file
+// only gains and updates keys: a key missing from the store has merely not
+// been stored yet (the store lives in /run and starts empty at each boot),
+// so a watch that starts early never erases what was saved. Each save reads
+// the file again under its directory's lock, so a key that `camprop persist
+// forget` removed meanwhile stays removed.
 #include <signal.h>
 #include <string.h>
 
+#include <errno.h>
+
 #include <chrono>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -22,13 +30,10 @@
 #include "tools/camprop/persist_file.h"
 #include "tools/camprop/settings_file.h"
 #include "tools/camprop/store_follower.h"
+#include "tools/camprop/stored_defaults.h"
 
 namespace camprop {
 namespace {
-
-// Readable by all, as the store itself is to its group: properties hold no
-// secrets.
-constexpr mode_t kSavedFileMode = 0644;
 
 // How long a failed save waits before it is tried again.
 constexpr std::chrono::seconds kRetryInterval{1};
@@ -49,43 +54,45 @@ void StopOnSignals() {
   }
 }
 
-// The saved properties, what the file on the disk holds of them, and how
-// they get there.
+// The changes of settings that the file on the disk does not hold yet, and
+// how they get there.
 class SavedProperties {
  public:
-  SavedProperties(std::string path, PersistedSettings saved, bool rewrite)
-      : path_(std::move(path)), saved_(std::move(saved)), dirty_(rewrite) {}
+  SavedProperties(std::string path, bool rewrite, size_t saved_count)
+      : path_(std::move(path)), rewrite_(rewrite), saved_count_(saved_count) {}
 
-  size_t size() const { return saved_.size(); }
-  bool dirty() const { return dirty_; }
+  size_t size() const { return saved_count_; }
+  bool dirty() const { return rewrite_ || !pending_.empty(); }
 
-  // Takes in one value of the store.
-  void Take(const std::string& key, const std::string& value) {
-    if (!FitsOnALine(key, value)) {
-      // Kept as it was saved; said once for as long as it lasts.
-      if (unsaveable_.insert(key).second) {
-        Complain("%s holds a value that no line of %s can carry (a control byte, or blanks "
-                 "at an end); it is not saved",
-                 key.c_str(), path_.c_str());
-      }
-      return;
+  // Takes in one value of the store, given the stored defaults.
+  void Take(const std::string& key, const std::string& value, const PersistedSettings& defaults) {
+    const auto stored_default = defaults.find(key);
+    if (stored_default != defaults.end() && stored_default->second == value) {
+      pending_[key] = std::nullopt;  // no one's setting: not saved
+    } else {
+      pending_[key] = value;
     }
-    unsaveable_.erase(key);
-    auto [at, added] = saved_.emplace(key, value);
-    if (!added && at->second == value) return;
-    at->second = value;
-    dirty_ = true;
   }
 
   // Writes the file when it lags behind. A failure is said once, and the
   // save is tried again later.
   void Save() {
-    if (!dirty_) return;
-    const int error = ReplaceFile(path_, PersistFileText(saved_), kSavedFileMode);
+    if (!dirty()) return;
+    const PersistFileLock lock(path_);
+    PersistedSettings saved;
+    bool damaged = false;
+    int error = lock.error();
+    if (error == 0 && !ReadPersistFile(path_, &saved, &damaged)) error = EIO;
     if (error == 0) {
-      if (said_error_ != 0) Complain("saved %s again", path_.c_str());
+      Apply(&saved);
+      error = ReplaceFile(path_, PersistFileText(saved), kSavedFileMode);
+    }
+    if (error == 0) {
+      if (said_error_ != 0) Note("saved %s again", path_.c_str());
       said_error_ = 0;
-      dirty_ = false;
+      pending_.clear();
+      rewrite_ = false;
+      saved_count_ = saved.size();
       return;
     }
     if (error != said_error_) {
@@ -95,17 +102,55 @@ class SavedProperties {
   }
 
  private:
+  // Applies the pending changes to `saved`, each only while the file stays
+  // within what a restore reads back (kLargestSettingsFile): the keys saved
+  // already come first, so a flood of new keys never pushes one out. Each
+  // key left out is said once.
+  void Apply(PersistedSettings* saved) {
+    size_t size = PersistFileHeaderSize();
+    for (const auto& [key, value] : *saved) size += EscapedLine(key, value).size();
+    for (const bool existing : {true, false}) {
+      for (const auto& [key, value] : pending_) {
+        const auto at = saved->find(key);
+        if ((at != saved->end()) != existing) continue;
+        if (!value) {
+          if (at != saved->end()) {
+            size -= EscapedLine(key, at->second).size();
+            saved->erase(at);
+          }
+          continue;
+        }
+        const size_t old_line = existing ? EscapedLine(key, at->second).size() : 0;
+        const size_t new_line = EscapedLine(key, *value).size();
+        if (size - old_line + new_line > kLargestSettingsFile) {
+          if (refused_.insert(key).second) {
+            Complain("%s is not saved: %s would grow past %zu MiB, the most a restore reads",
+                     key.c_str(), path_.c_str(), kLargestSettingsFile >> 20);
+          }
+          continue;
+        }
+        refused_.erase(key);
+        size = size - old_line + new_line;
+        (*saved)[key] = *value;
+      }
+    }
+  }
+
   const std::string path_;
-  PersistedSettings saved_;
-  bool dirty_;
+  // Key -> its new value, or none where it is to leave the file.
+  std::map<std::string, std::optional<std::string>> pending_;
+  bool rewrite_;  // the file is damaged: written anew with its sound lines
+  size_t saved_count_;
   int said_error_ = 0;
-  std::set<std::string> unsaveable_;
+  std::set<std::string> refused_;  // keys said not to fit
 };
 
 void TakeChanges(const std::vector<PropertyChange>& changes, SavedProperties* saved) {
+  if (changes.empty()) return;
+  const PersistedSettings defaults = ReadStoredDefaultsLocked();
   for (const PropertyChange& change : changes) {
     // A key gone from the store stays saved (see the top of the file).
-    if (change.new_value) saved->Take(change.key, *change.new_value);
+    if (change.new_value) saved->Take(change.key, *change.new_value, defaults);
   }
 }
 
@@ -119,7 +164,8 @@ int RunPersistWatch(const std::string& path) {
   if (!ReadPersistFile(path, &saved, &damaged)) return kExitFailed;
   StopOnSignals();
   // A damaged file is written anew at once, with its sound lines.
-  SavedProperties properties(path, std::move(saved), damaged);
+  SavedProperties properties(path, damaged, saved.size());
+  saved.clear();  // each save reads the file again
   StoreFollower follower(kPersistPrefix);
   follower.Start();
   bool taken_baseline = false;
@@ -133,8 +179,8 @@ int RunPersistWatch(const std::string& path) {
   };
   // Said once the file is in step with the store as it was found.
   catch_up();
-  Complain("saving each change of a %s key in %s (%zu saved now); stop with a signal",
-           kPersistPrefix, path.c_str(), properties.size());
+  Note("saving each change of a %s key in %s (%zu saved now); stop with a signal",
+       kPersistPrefix, path.c_str(), properties.size());
   std::vector<PropertyChange> changes;
   while (gStopRequested == 0) {
     // Waits a second at most, to try a failed save again and to see a stop

@@ -8,10 +8,9 @@
 #include "tools/camprop/missing_store.h"
 
 namespace camprop {
-namespace {
 
-// Why an update failed, from its own outcome: an errno left over from some
-// other call would name the wrong cause.
+// From the update's own outcome: an errno left over from some other call
+// would name the wrong cause.
 const char* DescribeUpdateFailure(const propstore::UpdateResult& result) {
   // The same condition reads the same in every command.
   MissingStore why;
@@ -24,8 +23,6 @@ const char* DescribeUpdateFailure(const propstore::UpdateResult& result) {
   if (result.error == 0) return "the record did not reach the file";
   return DescribeOpenError(result.error);
 }
-
-}  // namespace
 
 int RunSet(const char* key, const char* value) {
   const size_t key_length = strlen(key);

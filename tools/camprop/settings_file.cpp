@@ -1,4 +1,5 @@
-// Reading and checking `key=value` settings files.
+// Reading and checking `key=value` settings files, and writing the escaped
+// lines of the saved persist file.
 #include "tools/camprop/settings_file.h"
 
 #include <errno.h>
@@ -9,20 +10,22 @@
 #include <unistd.h>
 
 #include "property_store/internal/storage_file.h"
+#include "tools/camprop/commands.h"
 
 namespace camprop {
 namespace {
 
-// Far beyond any real settings file (a line holds at most about 160 bytes
-// of text), and small enough that a hostile or damaged one read whole
-// costs little: a sparse file of any size is refused unread.
-constexpr off_t kLargestFile = off_t{16} << 20;
+constexpr char kByteOrderMark[] = "\xef\xbb\xbf";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 bool IsControl(char c) {
   const unsigned char byte = static_cast<unsigned char>(c);
   return byte < 0x20 || byte == 0x7f;
+}
+
+bool StartsWith(const std::string& text, size_t at, const char* prefix) {
+  return text.compare(at, strlen(prefix), prefix) == 0;
 }
 
 // [begin, end) without the blanks at either end.
@@ -44,11 +47,47 @@ std::string ControlByteIn(const std::string& text, const char* what) {
   return "";
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Replaces the escapes of *text by the bytes they stand for. Returns "" or
+// why the text is not sound.
+std::string Unescape(std::string* text, const char* what) {
+  std::string plain;
+  for (size_t i = 0; i < text->size(); ++i) {
+    char c = (*text)[i];
+    if (c == '\\') {
+      const std::string& t = *text;
+      if (i + 1 < t.size() && t[i + 1] == '\\') {
+        ++i;
+      } else if (i + 3 < t.size() && t[i + 1] == 'x' && HexDigit(t[i + 2]) >= 0 &&
+                 HexDigit(t[i + 3]) >= 0) {
+        c = static_cast<char>(HexDigit(t[i + 2]) * 16 + HexDigit(t[i + 3]));
+        i += 3;
+      } else {
+        return std::string("bad escape in the ") + what + " (\\\\ or \\xHH)";
+      }
+      if (c == '\0') return std::string("NUL byte in the ") + what;
+    }
+    plain += c;
+  }
+  *text = std::move(plain);
+  return "";
+}
+
 // Parses one line (without its newline). Returns false for a line that
-// holds nothing; otherwise true, with *setting filled or *reason set.
-bool ParseLine(const char* begin, const char* end, Setting* setting, std::string* reason) {
+// holds nothing; otherwise true, with *setting filled or *reason set, and
+// *optional telling whether a refusal is to be ignored.
+bool ParseLine(const char* begin, const char* end, bool escaped, Setting* setting,
+               std::string* reason, bool* optional) {
   Trim(&begin, &end);
-  if (begin == end || *begin == '#') return false;
+  if (begin == end || *begin == '#' || *begin == ';') return false;
+  *optional = *begin == '-';
+  if (*optional) ++begin;
   const char* equals = static_cast<const char*>(memchr(begin, '=', end - begin));
   if (equals == nullptr) {
     *reason = "no '=' in the line";
@@ -60,6 +99,11 @@ bool ParseLine(const char* begin, const char* end, Setting* setting, std::string
   Trim(&value_begin, &end);
   setting->key.assign(begin, key_end);
   setting->value.assign(value_begin, end);
+  if (escaped) {
+    *reason = Unescape(&setting->key, "key");
+    if (reason->empty()) *reason = Unescape(&setting->value, "value");
+    if (!reason->empty()) return true;
+  }
   char text[96];
   if (setting->key.empty()) {
     *reason = "empty key";
@@ -71,27 +115,30 @@ bool ParseLine(const char* begin, const char* end, Setting* setting, std::string
     snprintf(text, sizeof(text), "value is %zu bytes long; a value holds at most %d bytes",
              setting->value.size(), PROPERTY_VALUE_SIZE - 1);
     *reason = text;
-  } else {
+  } else if (!escaped) {
     *reason = ControlByteIn(setting->key, "key");
     if (reason->empty()) *reason = ControlByteIn(setting->value, "value");
   }
   return true;
 }
 
-// Reads the whole of `fd`, whose size is known to be below kLargestFile.
-// Returns 0 or the errno of the failing read.
-int ReadAll(int fd, std::string* bytes) {
+// Reads `fd` to its end or to kLargestSettingsFile bytes, whichever comes
+// first; *cut tells whether there was more. Returns 0 or the errno of the
+// failing read.
+int ReadAll(int fd, std::string* bytes, bool* cut) {
   char chunk[16384];
   for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof(chunk));
-    if (got == 0) return 0;
+    const size_t room = kLargestSettingsFile - bytes->size();
+    const ssize_t got = read(fd, chunk, room < sizeof(chunk) ? room : sizeof(chunk));
     if (got < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    // A file that grows while it is read is cut at the limit.
-    if (bytes->size() + static_cast<size_t>(got) > static_cast<size_t>(kLargestFile)) {
-      return EFBIG;
+    if (got == 0) {
+      // At the limit, one more byte tells whether the file goes on.
+      char more;
+      *cut = room == 0 && read(fd, &more, 1) == 1;
+      return 0;
     }
     bytes->append(chunk, static_cast<size_t>(got));
   }
@@ -113,26 +160,31 @@ int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* fi
     error = errno;
   } else if (!S_ISREG(info.st_mode)) {
     error = EINVAL;
-  } else if (info.st_size > kLargestFile) {
-    error = EFBIG;
   } else {
-    error = ReadAll(fd, &file->bytes);
+    error = ReadAll(fd, &file->bytes, &file->cut);
   }
   close(fd);
   if (error != 0) return error;
 
-  const char* at = file->bytes.data();
-  const char* const end = at + file->bytes.size();
+  size_t start = StartsWith(file->bytes, 0, kByteOrderMark) ? sizeof(kByteOrderMark) - 1 : 0;
+  const bool escaped = StartsWith(file->bytes, start, kEscapedFormatMark);
+  const char* at = file->bytes.data() + start;
+  const char* end = file->bytes.data() + file->bytes.size();
+  // Of a file cut short, the line the cut went through is not read.
+  if (file->cut) {
+    while (end > at && end[-1] != '\n') --end;
+  }
   for (size_t line = 1; at < end; ++line) {
     const char* newline = static_cast<const char*>(memchr(at, '\n', end - at));
     const char* line_end = newline != nullptr ? newline : end;
     Setting setting;
     std::string reason;
-    if (ParseLine(at, line_end, &setting, &reason)) {
+    bool optional = false;
+    if (ParseLine(at, line_end, escaped, &setting, &reason, &optional)) {
       if (reason.empty()) {
         setting.line = line;
         file->settings.push_back(std::move(setting));
-      } else {
+      } else if (!optional) {
         file->problems.push_back({line, std::move(reason)});
       }
     }
@@ -147,8 +199,6 @@ const char* DescribeSettingsError(int error) {
       return "is a symbolic link, which is not followed";
     case EINVAL:
       return "is not a regular file";
-    case EFBIG:
-      return "is larger than 16 MiB, more than any settings file holds";
     case EACCES:
     case EPERM:
       return "permission denied";
@@ -159,19 +209,34 @@ const char* DescribeSettingsError(int error) {
 
 void ReportLine(const std::string& path, size_t line, const std::string& reason) {
   fflush(stdout);
-  fprintf(stderr, "%s:%zu: %s\n", path.c_str(), line, reason.c_str());
+  fprintf(stderr, "%s%s:%zu: %s\n", WarningPrefix(), path.c_str(), line, reason.c_str());
 }
 
-bool FitsOnALine(const std::string& key, const std::string& value) {
-  if (key.empty() || key.size() >= PROPERTY_KEY_SIZE || value.size() >= PROPERTY_VALUE_SIZE ||
-      key[0] == '#' || key.find('=') != std::string::npos) {
-    return false;
-  }
-  for (const std::string* text : {&key, &value}) {
-    if (!text->empty() && (IsBlank(text->front()) || IsBlank(text->back()))) return false;
-    if (!ControlByteIn(*text, "").empty()) return false;
-  }
-  return true;
+std::string EscapedLine(const std::string& key, const std::string& value) {
+  std::string line;
+  const auto append = [&line](const std::string& text, bool is_key) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      const bool edge = i == 0 || i + 1 == text.size();
+      // What the reader would otherwise take for something else: its escape
+      // character, a control byte, a blank it trims, the key's end, and a
+      // comment or an ignored-failure mark at the start of the line.
+      const bool escape = c == '\\' || IsControl(c) || (edge && c == ' ') ||
+                          (is_key && (c == '=' || (i == 0 && (c == '#' || c == ';' || c == '-'))));
+      if (!escape) {
+        line += c;
+        continue;
+      }
+      char hex[5];
+      snprintf(hex, sizeof(hex), "\\x%02x", static_cast<unsigned char>(c));
+      line += c == '\\' ? "\\\\" : hex;
+    }
+  };
+  append(key, true);
+  line += '=';
+  append(value, false);
+  line += '\n';
+  return line;
 }
 
 }  // namespace camprop

@@ -1,12 +1,20 @@
 // Files of settings, one `key=value` per line, as `camprop load` reads them
 // from /etc/camera/properties.d and `camprop persist` keeps them in
-// /var/lib/camera/persist.properties. The rules are those of sysctl.d:
-// blank lines and lines whose first non-blank byte is '#' are skipped, and
-// blanks (spaces, tabs, carriage returns) around the key and the value are
-// dropped. A line is refused when it has no '=', its key is empty or of 64
-// bytes or more, its value of 92 bytes or more, or either holds a control
-// byte: the store would cut such a key or value, and a control byte is
-// never what an operator meant to type.
+// /var/lib/camera/persist.properties. The rules are those of sysctl.d: a
+// UTF-8 byte-order mark at the start is skipped; blank lines and lines whose
+// first non-blank byte is '#' or ';' are comments; blanks (spaces, tabs,
+// carriage returns) around the key and the value are dropped; a line whose
+// key begins with '-' is stored without the '-', and should it be refused,
+// it is skipped in silence instead. A line is refused when it has no '=',
+// its key is empty or of 64 bytes or more, its value of 92 bytes or more,
+// or either holds a control byte: the store would cut such a key or value,
+// and a control byte is never what an operator meant to type.
+//
+// The saved persist file carries any key and value the store holds, byte
+// for byte: its first line marks it as escaped (kEscapedFormatMark), and
+// in its keys and values "\\" stands for a backslash and "\xHH" for the
+// byte HH, which is how the bytes that a line cannot carry are written.
+// Files without the mark (older saved files, defaults) are read as above.
 //
 // Thread-safety: keeps no state.
 #ifndef TOOLS_CAMPROP_SETTINGS_FILE_H_
@@ -18,6 +26,15 @@
 #include <vector>
 
 namespace camprop {
+
+// The most bytes read of any settings file, and the most `camprop persist
+// watch` ever writes: far beyond any real file of defaults, and small enough
+// that a hostile or damaged one costs little. Of a larger file only the
+// whole lines within the first this many bytes are read.
+inline constexpr size_t kLargestSettingsFile = size_t{16} << 20;
+
+// The start of the first line of a file written with escapes.
+inline constexpr char kEscapedFormatMark[] = "# camprop-escaped-settings 1:";
 
 // One `key=value` line. Intentionally copyable.
 struct Setting {
@@ -34,9 +51,10 @@ struct SettingsProblem {
 
 // A settings file as read. Intentionally copyable.
 struct SettingsFile {
-  std::string bytes;  // the whole file as it was read
+  std::string bytes;  // the file as it was read (its first kLargestSettingsFile bytes)
   std::vector<Setting> settings;
-  std::vector<SettingsProblem> problems;
+  std::vector<SettingsProblem> problems;  // refused lines, in line order
+  bool cut = false;   // larger than kLargestSettingsFile: the rest was not read
 };
 
 // How a settings file is opened.
@@ -46,21 +64,21 @@ enum class LinkPolicy {
 };
 
 // Reads and parses the regular file at `path`. Returns 0, or an errno when
-// it cannot be read: ENOENT for a missing file; EFBIG for one larger than
-// any settings file (16 MiB), which is left unread; EINVAL for anything
-// but a regular file; ELOOP for a link under kRefuse.
+// it cannot be read: ENOENT for a missing file; EINVAL for anything but a
+// regular file; ELOOP for a link under kRefuse.
 int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* file);
 
 // Why a settings file could not be read, for a complaint: a static text.
 const char* DescribeSettingsError(int error);
 
 // Reports a refused line on standard error as "PATH:LINE: reason", the
-// form editors and compilers use, after whatever went to standard output.
+// form editors and compilers use, after whatever went to standard output;
+// at warning priority when standard error is the journal.
 void ReportLine(const std::string& path, size_t line, const std::string& reason);
 
-// True when `key=value`, written as one line, reads back as exactly this
-// key and value under the rules above.
-bool FitsOnALine(const std::string& key, const std::string& value);
+// `key=value` and a newline, escaped as a file that begins with
+// kEscapedFormatMark holds them: it reads back as exactly this key and value.
+std::string EscapedLine(const std::string& key, const std::string& value);
 
 }  // namespace camprop
 
