@@ -54,12 +54,12 @@ bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool*
   // Problems and foreign keys are reported in line order.
   size_t skipped = 0;
   auto problem = file.problems.begin();
-  for (const Setting& setting : file.settings) {
+  for (Setting& setting : file.settings) {
     for (; problem != file.problems.end() && problem->line < setting.line; ++problem, ++skipped) {
       ReportLine(path, problem->line, problem->reason);
     }
     if (IsPersistKey(setting.key)) {
-      (*settings)[setting.key] = setting.value;
+      (*settings)[setting.key] = std::move(setting.value);
     } else {
       ReportLine(path, setting.line, std::string("key does not begin with \"") + kPersistPrefix +
                                          "\"");

@@ -172,7 +172,11 @@ int RunPersistWatch(const std::string& path) {
   const auto catch_up = [&] {
     // What the store held when it could first be read is news to the file.
     if (!taken_baseline && follower.has_baseline()) {
-      TakeChanges(follower.current().ChangesSince(PropertyView()), &properties);
+      // Taken one by one, not as a list of changes: the store may be large.
+      const PersistedSettings defaults = ReadStoredDefaultsLocked();
+      follower.current().ForEach([&](const std::string& key, const std::string& value) {
+        properties.Take(key, value, defaults);
+      });
       taken_baseline = true;
     }
     properties.Save();

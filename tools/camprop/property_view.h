@@ -39,6 +39,12 @@ class PropertyView {
   // How many properties the view holds.
   size_t size() const { return entries_.size(); }
 
+  // Calls visit(key, value) for each property, in file order.
+  template <typename Visit>
+  void ForEach(Visit visit) const {
+    for (const auto& [key, value] : entries_) visit(key, value);
+  }
+
   // What changed from `before` to this view: keys whose value differs and
   // keys new here, in this view's file order, then keys gone since
   // `before`, in its order. A value rewritten unchanged is no change.
