@@ -3,8 +3,9 @@
 # (tests, benchmarks, examples), runs every test, then repeats the unit tests
 # where developers run them (no namespaces, a private home, a plain chroot),
 # runs them under the sanitizers, runs the fuzzers, the binary-interface
-# checks, the consumer build and the Debian packages, cross-builds and tests
-# for AArch64, and finally runs the README's two commands on a fresh minimal
+# checks, the consumer build and the Debian packages, boots a Debian root
+# with systemd and the packages installed, cross-builds and tests for
+# AArch64, and finally runs the README's two commands on a fresh minimal
 # Debian root. Each test process keeps the store to itself (a private mount
 # namespace with its own /run, or a private stand-in for /run where none can
 # be had); the machine's /run/camera is never touched.
@@ -37,6 +38,7 @@ stage_table=(
   "fuzz      | each fuzz target from its seed corpus                                 | clang libclang-rt-dev"
   "consumer  | a consumer built with CMake and pkg-config against the installed tree |"
   "package   | the Debian packages: contents, relations, lintian, a consumer of them | build-deps lintian systemd man-db"
+  "boot      | the packages on a booted Debian 12 root: units, modes, settings across reboots | build-deps debootstrap systemd-container"
   "arm64     | an AArch64 cross build: its unit tests under QEMU, its binary interface | g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64"
   "fresh     | the README's two commands on a fresh minimal Debian 12 root            | debootstrap"
 )
@@ -219,6 +221,20 @@ stage_package() {
     bash "$root/scripts/check-packages.sh" "$out/packages"
 }
 
+# The packages of the package stage when they are there and newer than the
+# sources they are built from; built anew otherwise, without their tests (the
+# unit and package stages run those).
+stage_boot() {
+  local packages=$out/packages deb
+  deb=$(ls -1t "$packages"/isputils-tools_*.deb 2>/dev/null | head -n 1 || true)
+  if [[ -z $deb ]] || [[ -n $(cd "$root" && find CMakeLists.txt cmake debian tools property_store \
+                                  log_service aaa platform -newer "$deb" -print -quit) ]]; then
+    echo "building the packages (DEB_BUILD_OPTIONS=nocheck: the package stage runs their tests)"
+    DEB_BUILD_OPTIONS=nocheck JOBS=$jobs bash "$root/scripts/package.sh" "$packages"
+  fi
+  bash "$root/scripts/boot-root.sh" "$out/boot" "$packages"
+}
+
 stage_arm64() {
   configure_and_build "$out/arm64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarch64-linux-gnu.cmake"
@@ -232,7 +248,7 @@ stage_fresh() {
 # The first line of a failed stage's log that says what failed: a compiler
 # or tool error, a failed test, apt's complaint; else its last line.
 first_failing_line() {  # log
-  grep -m1 -E '(^|[^[:alnum:]_-])(error|fatal|FATAL)(:| )|FAILED|\*\*\*Failed|\*\*\*Exception|Error running|^E: |^[a-z-]+: .*(failed|refused)' "$1" ||
+  grep -m1 -E '(^|[^[:alnum:]_-])(error|fatal|FATAL)(:| )|FAILED|\*\*\*Failed|\*\*\*Exception|Error running|^E: |^[a-z-]+: .*(failed|refused)|^FAIL ' "$1" ||
     tail -n 1 "$1"
 }
 
