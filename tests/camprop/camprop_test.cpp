@@ -904,6 +904,8 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   WriteFile(file, "persist.kept=1\n");
   struct stat before, after;
   ASSERT_EQ(0, stat(file.c_str(), &before));
+  // A second name keeps the first file's inode from being reused by a save.
+  ASSERT_EQ(0, link(file.c_str(), (dir / "first").c_str()));
   // Every byte a value can hold, at either end and inside; keys with what
   // a line would otherwise take for something else.
   std::vector<std::pair<std::string, std::string>> exact;
@@ -929,6 +931,7 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
     EXPECT_NE(before.st_ino, after.st_ino);
     EXPECT_EQ(0640u, after.st_mode & 07777);
   }  // SIGKILL: no chance to tidy up
+  ASSERT_EQ(0, unlink((dir / "first").c_str()));
   EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
   EXPECT_EQ(std::string::npos, ReadFile(file).find("vendor.y"));
 

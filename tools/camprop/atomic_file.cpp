@@ -19,6 +19,8 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+}  // namespace
+
 int WriteAll(int fd, const std::string& bytes) {
   for (size_t done = 0; done < bytes.size();) {
     const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
@@ -30,6 +32,8 @@ int WriteAll(int fd, const std::string& bytes) {
   }
   return 0;
 }
+
+namespace {
 
 // Flushes the directory entry of a rename to the disk. File systems that
 // cannot flush a directory (EINVAL) keep their entries by other means.
@@ -44,6 +48,10 @@ int SyncDirectory(const std::string& dir) {
 }  // namespace
 
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  return ReplaceFileWith(path, mode, [&bytes](int fd) { return WriteAll(fd, bytes); });
+}
+
+int ReplaceFileWith(const std::string& path, mode_t mode, const std::function<int(int)>& write) {
   // Beside the file, so the rename stays within one file system; created
   // exclusively under a fresh name (mkostemp), so no link planted there is
   // followed and no other writer's temporary file is touched.
@@ -53,7 +61,7 @@ int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) 
   const int fd = mkostemp(buffer.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   name = buffer.data();
-  int error = WriteAll(fd, bytes);
+  int error = write(fd);
   // mkostemp makes the file 0600; the mode is set before the file appears
   // under its real name.
   if (error == 0 && fchmod(fd, mode) != 0) error = errno;

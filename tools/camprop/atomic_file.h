@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 namespace camprop {
@@ -23,6 +24,14 @@ namespace camprop {
 // or the errno of the step that failed; the file is then as it was, and
 // the temporary file is removed.
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode);
+
+// As ReplaceFile, the content written to the temporary file's descriptor by
+// `write`, which returns 0 or the errno of its failing write: a large file
+// need not be held in memory whole.
+int ReplaceFileWith(const std::string& path, mode_t mode, const std::function<int(int fd)>& write);
+
+// Writes all of `bytes` to `fd`. Returns 0 or the errno of the failing write.
+int WriteAll(int fd, const std::string& bytes);
 
 }  // namespace camprop
 

@@ -83,10 +83,20 @@ bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool*
   return true;
 }
 
-std::string PersistFileText(const PersistedSettings& settings) {
-  std::string text = std::string(kEscapedFormatMark) + kHeader;
-  for (const auto& [key, value] : settings) text += EscapedLine(key, value);
-  return text;
+int WritePersistFile(const std::string& path, const PersistedSettings& settings) {
+  return ReplaceFileWith(path, kSavedFileMode, [&settings](int fd) {
+    // Written a piece at a time: the file may be as large as a restore
+    // reads, and the settings are in memory already.
+    constexpr size_t kPiece = 64 * 1024;
+    std::string piece = std::string(kEscapedFormatMark) + kHeader;
+    for (const auto& [key, value] : settings) {
+      piece += EscapedLine(key, value);
+      if (piece.size() < kPiece) continue;
+      if (const int error = WriteAll(fd, piece)) return error;
+      piece.clear();
+    }
+    return WriteAll(fd, piece);
+  });
 }
 
 size_t PersistFileHeaderSize() { return sizeof(kEscapedFormatMark) - 1 + sizeof(kHeader) - 1; }

@@ -45,12 +45,14 @@ bool IsPersistKey(const std::string& key);
 // regular file, a read error).
 bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool* damaged);
 
-// The content of a file that holds `settings`: the mark of the escaped
-// format with a comment saying what the file is, then one escaped line per
-// key, in key order.
-std::string PersistFileText(const PersistedSettings& settings);
+// Replaces the file at `path` with one that holds `settings`, as
+// ReplaceFile does (atomic_file.h): the mark of the escaped format with a
+// comment saying what the file is, then one escaped line per key, in key
+// order. The text is written a piece at a time, never held whole. Returns 0
+// or the errno of the step that failed.
+int WritePersistFile(const std::string& path, const PersistedSettings& settings);
 
-// How many bytes of PersistFileText come before the first line.
+// How many bytes of that file come before its first line.
 size_t PersistFileHeaderSize();
 
 // Holds the lock of the saved file's directory, so that the watch's saves

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/camprop/atomic_file.h"
 #include "tools/camprop/commands.h"
 #include "tools/camprop/persist_file.h"
 #include "tools/camprop/store_batch.h"
@@ -36,7 +35,7 @@ int RunPersistForget(const std::vector<const char*>& keys, const std::string& pa
     }
   }
   if (forgotten.empty() && !damaged) return kExitOk;
-  if (const int error = ReplaceFile(path, PersistFileText(saved), kSavedFileMode)) {
+  if (const int error = WritePersistFile(path, saved)) {
     Complain("cannot save %s: %s", path.c_str(), strerror(error));
     return kExitFailed;
   }

@@ -62,36 +62,52 @@ class SavedProperties {
       : path_(std::move(path)), rewrite_(rewrite), saved_count_(saved_count) {}
 
   size_t size() const { return saved_count_; }
-  bool dirty() const { return rewrite_ || !pending_.empty(); }
+  bool dirty() const { return rewrite_ || take_all_ || !pending_.empty(); }
 
   // Takes in one value of the store, given the stored defaults.
   void Take(const std::string& key, const std::string& value, const PersistedSettings& defaults) {
-    const auto stored_default = defaults.find(key);
-    if (stored_default != defaults.end() && stored_default->second == value) {
-      pending_[key] = std::nullopt;  // no one's setting: not saved
-    } else {
-      pending_[key] = value;
-    }
+    pending_[key] = IsDefault(key, value, defaults) ? std::nullopt
+                                                     : std::optional<std::string>(value);
   }
 
-  // Writes the file when it lags behind. A failure is said once, and the
-  // save is tried again later.
-  void Save() {
+  // Takes in every value of the store, as the next save finds it. Nothing is
+  // copied: the store may be large.
+  void TakeAll() {
+    take_all_ = true;
+    pending_.clear();
+  }
+
+  // Writes the file when it lags behind `current`, the store as last read.
+  // A failure is said once, and the save is tried again later.
+  void Save(const PropertyView& current) {
     if (!dirty()) return;
     const PersistFileLock lock(path_);
     PersistedSettings saved;
     bool damaged = false;
     int error = lock.error();
     if (error == 0 && !ReadPersistFile(path_, &saved, &damaged)) error = EIO;
+    bool changed = rewrite_ || damaged;
     if (error == 0) {
-      Apply(&saved);
-      error = ReplaceFile(path_, PersistFileText(saved), kSavedFileMode);
+      if (take_all_) {
+        const PersistedSettings defaults = ReadStoredDefaultsLocked();
+        changed |= Apply(&saved, [&](const auto& apply) {
+          current.ForEach([&](const std::string& key, const std::string& value) {
+            apply(key, IsDefault(key, value, defaults) ? nullptr : &value);
+          });
+        });
+      } else {
+        changed |= Apply(&saved, [&](const auto& apply) {
+          for (const auto& [key, value] : pending_) apply(key, value ? &*value : nullptr);
+        });
+      }
+      // A file that already holds every setting is left as it is.
+      if (changed) error = WritePersistFile(path_, saved);
     }
     if (error == 0) {
       if (said_error_ != 0) Note("saved %s again", path_.c_str());
       said_error_ = 0;
       pending_.clear();
-      rewrite_ = false;
+      rewrite_ = take_all_ = false;
       saved_count_ = saved.size();
       return;
     }
@@ -102,24 +118,36 @@ class SavedProperties {
   }
 
  private:
-  // Applies the pending changes to `saved`, each only while the file stays
-  // within what a restore reads back (kLargestSettingsFile): the keys saved
-  // already come first, so a flood of new keys never pushes one out. Each
-  // key left out is said once.
-  void Apply(PersistedSettings* saved) {
+  static bool IsDefault(const std::string& key, const std::string& value,
+                        const PersistedSettings& defaults) {
+    const auto stored_default = defaults.find(key);
+    return stored_default != defaults.end() && stored_default->second == value;
+  }
+
+  // Applies the changes that `changes` hands out (by calling its argument
+  // with a key and its value, or null where the key is to leave the file)
+  // to `saved`, each only while the file stays within what a restore reads
+  // back (kLargestSettingsFile): the keys saved already come first, so a
+  // flood of new keys never pushes one out. Each key left out is said once.
+  // Returns whether `saved` changed.
+  template <typename Changes>
+  bool Apply(PersistedSettings* saved, const Changes& changes) {
+    bool changed = false;
     size_t size = PersistFileHeaderSize();
     for (const auto& [key, value] : *saved) size += EscapedLine(key, value).size();
     for (const bool existing : {true, false}) {
-      for (const auto& [key, value] : pending_) {
+      changes([&](const std::string& key, const std::string* value) {
         const auto at = saved->find(key);
-        if ((at != saved->end()) != existing) continue;
-        if (!value) {
+        if ((at != saved->end()) != existing) return;
+        if (value == nullptr) {
           if (at != saved->end()) {
             size -= EscapedLine(key, at->second).size();
             saved->erase(at);
+            changed = true;
           }
-          continue;
+          return;
         }
+        if (existing && at->second == *value) return;
         const size_t old_line = existing ? EscapedLine(key, at->second).size() : 0;
         const size_t new_line = EscapedLine(key, *value).size();
         if (size - old_line + new_line > kLargestSettingsFile) {
@@ -127,19 +155,22 @@ class SavedProperties {
             Complain("%s is not saved: %s would grow past %zu MiB, the most a restore reads",
                      key.c_str(), path_.c_str(), kLargestSettingsFile >> 20);
           }
-          continue;
+          return;
         }
         refused_.erase(key);
         size = size - old_line + new_line;
         (*saved)[key] = *value;
-      }
+        changed = true;
+      });
     }
+    return changed;
   }
 
   const std::string path_;
   // Key -> its new value, or none where it is to leave the file.
   std::map<std::string, std::optional<std::string>> pending_;
-  bool rewrite_;  // the file is damaged: written anew with its sound lines
+  bool take_all_ = false;  // every value of the store is to be taken in
+  bool rewrite_;           // the file is damaged: written anew with its sound lines
   size_t saved_count_;
   int said_error_ = 0;
   std::set<std::string> refused_;  // keys said not to fit
@@ -172,14 +203,10 @@ int RunPersistWatch(const std::string& path) {
   const auto catch_up = [&] {
     // What the store held when it could first be read is news to the file.
     if (!taken_baseline && follower.has_baseline()) {
-      // Taken one by one, not as a list of changes: the store may be large.
-      const PersistedSettings defaults = ReadStoredDefaultsLocked();
-      follower.current().ForEach([&](const std::string& key, const std::string& value) {
-        properties.Take(key, value, defaults);
-      });
+      properties.TakeAll();
       taken_baseline = true;
     }
-    properties.Save();
+    properties.Save(follower.current());
   };
   // Said once the file is in step with the store as it was found.
   catch_up();
@@ -194,7 +221,7 @@ int RunPersistWatch(const std::string& path) {
     catch_up();
   }
   // A change seen just before the signal is not lost.
-  properties.Save();
+  properties.Save(follower.current());
   return properties.dirty() ? kExitFailed : kExitOk;
 }
 

@@ -6,14 +6,14 @@
 #define TOOLS_CAMPROP_PROPERTY_VIEW_H_
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "property_store/internal/storage_file.h"
+#include "tools/camprop/record_fields.h"
 
 namespace camprop {
 
@@ -24,7 +24,9 @@ struct PropertyChange {
   std::optional<std::string> new_value;  // none: the key is gone (file replaced)
 };
 
-// Intentionally copyable and movable.
+// Intentionally copyable and movable. It keeps the records themselves and
+// an index of them in key order, no text of its own: a watch of a large
+// store holds two views at a time.
 class PropertyView {
  public:
   // An empty store.
@@ -37,12 +39,12 @@ class PropertyView {
   PropertyView(const std::vector<propstore::Record>& records, const std::string& prefix);
 
   // How many properties the view holds.
-  size_t size() const { return entries_.size(); }
+  size_t size() const { return records_.size(); }
 
   // Calls visit(key, value) for each property, in file order.
   template <typename Visit>
   void ForEach(Visit visit) const {
-    for (const auto& [key, value] : entries_) visit(key, value);
+    for (const propstore::Record& record : records_) visit(KeyText(record), ValueText(record));
   }
 
   // What changed from `before` to this view: keys whose value differs and
@@ -51,11 +53,11 @@ class PropertyView {
   std::vector<PropertyChange> ChangesSince(const PropertyView& before) const;
 
  private:
-  // The value stored for `key`, or null.
-  const std::string* Find(const std::string& key) const;
+  // The record of `key`, or null.
+  const propstore::Record* Find(const char* key) const;
 
-  std::vector<std::pair<std::string, std::string>> entries_;  // key, value; file order
-  std::unordered_map<std::string, size_t> index_;             // key -> entries_ index
+  std::vector<propstore::Record> records_;  // the first record of each key, in file order
+  std::vector<uint32_t> by_key_;            // indexes of records_, in key order
 };
 
 }  // namespace camprop

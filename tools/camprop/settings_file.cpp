@@ -161,6 +161,10 @@ int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* fi
   } else if (!S_ISREG(info.st_mode)) {
     error = EINVAL;
   } else {
+    // Room for what the file holds, so the text is not grown by doubling.
+    file->bytes.reserve(static_cast<size_t>(info.st_size) < kLargestSettingsFile
+                            ? static_cast<size_t>(info.st_size)
+                            : kLargestSettingsFile);
     error = ReadAll(fd, &file->bytes, &file->cut);
   }
   close(fd);
