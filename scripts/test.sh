@@ -38,6 +38,7 @@ stage_table=(
   "consumer  | a consumer built with CMake and pkg-config against the installed tree |"
   "package   | the Debian packages: contents, relations, lintian, a consumer of them | build-deps lintian systemd man-db"
   "arm64     | an AArch64 cross build: its unit tests under QEMU, its binary interface | g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64"
+  "package-arm64 | the arm64 packages: cross-built, linted, installed by apt on an emulated arm64 root | build-deps-arm64 libc6:arm64 libstdc++6:arm64 lintian debootstrap"
   "fresh     | the README's two commands on a fresh minimal Debian 12 root            | debootstrap"
 )
 # What every stage that builds the project needs (abigail-tools: the test
@@ -223,6 +224,19 @@ stage_arm64() {
   configure_and_build "$out/arm64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarch64-linux-gnu.cmake"
   run_tests "$out/arm64"
+}
+
+# The arm64 packages, cross-built the way Debian cross-builds (host
+# architecture arm64, profiles cross and nocheck: the tests of a cross build
+# run in the arm64 stage instead), into a directory of their own beside the
+# amd64 ones; then checked here and in an emulated arm64 root, made once
+# per machine and kept in $BUILD_ROOT/arm64-root.
+stage_package-arm64() {
+  DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}" JOBS=$jobs \
+    bash "$root/scripts/package.sh" "$out/packages-arm64" --host-arch=arm64 \
+    --build-profiles=cross,nocheck
+  AMD64_PACKAGE_DIR=$out/packages \
+    bash "$root/scripts/check-packages-arm64.sh" "$out/packages-arm64" "$out/arm64-root"
 }
 
 stage_fresh() {
