@@ -852,7 +852,12 @@ TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
   EXPECT_EQ(listed, RunTool({"list"}).out);
   ResetStore();
 
-  result = RunTool({"load", saved, good_file});
+  // One pass under one lock: the store is read once (a second read would
+  // fail here), so a reader sees all of the load or none of it.
+  WriteStoreFile("");
+  ToolOptions one_read;
+  one_read.failing_read = 2;
+  result = RunTool({"load", saved, good_file}, one_read);
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("", result.out + result.err);
   EXPECT_EQ(listed, RunTool({"list"}).out);
