@@ -256,8 +256,14 @@ TEST_F(CampropTest, DoubleDashEndsTheOptionsAndOperandsMayBeginWithADash) {
 }
 
 TEST_F(CampropTest, SetWritesTheStoreLayoutAndGetReadsWhatTheLibraryStored) {
+  // Root's usual umask would lock the group out of a store it creates.
+  const mode_t mask = umask(022);
   ASSERT_EQ(0, RunTool({"set", "persist.qvx.camera.log_level", "3"}).status);
+  umask(mask);
   EXPECT_EQ(RecordBytes("persist.qvx.camera.log_level", "3"), ReadStoreFile());
+  struct stat store;
+  ASSERT_EQ(0, stat(kStoragePath, &store));
+  EXPECT_EQ(geteuid() == 0 ? 0664u : 0644u, store.st_mode & 0777);
   EXPECT_EQ(3, property_get_int32("persist.qvx.camera.log_level", -1));
 
   // An update rewrites the record in place.
