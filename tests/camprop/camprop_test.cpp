@@ -1046,6 +1046,9 @@ TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
             "camprop: kept the damaged file as " + file + ".bad\n",
             result.err);
   EXPECT_EQ(damaged, ReadFile(file + ".bad"));
+  struct stat copy;
+  ASSERT_EQ(0, stat((file + ".bad").c_str(), &copy));
+  EXPECT_EQ(0640u, copy.st_mode & 07777);  // for the group camera, as the store
   EXPECT_EQ("1\n", RunTool({"get", "persist.a"}).out);
   EXPECT_EQ("4\n", RunTool({"get", "persist.d"}).out);
   EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
