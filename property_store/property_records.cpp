@@ -41,17 +41,13 @@ UpdateResult StoreProperty(const char* key, const char* value) {
   RecordScanner scan(ScanPurpose::kUpdate);
   if (scan.status() != ScanStatus::kOk) return {scan.status(), scan.error()};
 
-  // Every record read passes through this one buffer, zeroed once: an
-  // appended record carries, past its NULs, whatever the search left here
-  // (zeros, or the last record read with a partial tail over it).
-  Record record;
-  memset(&record, 0, sizeof(record));
+  // Records are compared where the scanner read them; only the one written
+  // is copied. Copying each record on the way costs more than comparing it.
   const size_t key_length = strnlen(key, PROPERTY_KEY_SIZE);
-  bool matched = false;
+  const Record* match = nullptr;
   while (const Record* next = scan.Next()) {
-    memcpy(&record, next, sizeof(record));
-    if (KeyMatches(record, key, key_length)) {
-      matched = true;
+    if (KeyMatches(*next, key, key_length)) {
+      match = next;
       break;
     }
   }
@@ -60,9 +56,23 @@ UpdateResult StoreProperty(const char* key, const char* value) {
   // store the key twice.
   if (scan.status() != ScanStatus::kOk) return {scan.status(), scan.error()};
 
+  // The scan of an update reads exactly as far as the size the locked file
+  // has, so an append lands at the end of its last whole record.
+  const bool matched = match != nullptr;
   const uint64_t index = matched ? scan.records_read() - 1 : scan.records_read();
-  const uint64_t offset = index * sizeof(record);
-  if (!matched) {
+  const uint64_t offset = index * sizeof(Record);
+  Record record;
+  if (matched) {
+    memcpy(&record, match, sizeof(record));
+  } else {
+    // An appended record carries, past its NULs, what one record buffer
+    // reading the file would hold: zeros, or the last record read with a
+    // partial tail read over it.
+    if (const Record* last = scan.last_record()) {
+      memcpy(&record, last, sizeof(record));
+    } else {
+      memset(&record, 0, sizeof(record));
+    }
     memcpy(&record, scan.tail(), scan.tail_bytes());
     StoreField(record.key, sizeof(record.key), key);
   }

@@ -23,7 +23,8 @@
 // none (removed): the record would go into a file nobody reads again. Once
 // locked it checks that the path still names the locked file, alone, and
 // starts again if not; that check also settles the link count where no
-// other process can change it between check and write. Lookups take no
+// other process can change it between check and write, and its fstat gives
+// the size the update reads to and appends at: never a short read. Lookups take no
 // fstat: pread refuses a directory (EISDIR) and a FIFO (ESPIPE) by itself,
 // and a file replaced while they wait still held the value an instant ago.
 //
@@ -138,14 +139,20 @@ enum class LockedFile {
   kUnknown,     // fstat failed (errno)
 };
 
-LockedFile CheckLockedFile(int fd) {
+// Sets `*size` to the locked file's size, which no cooperating writer can
+// change while the lock is held.
+LockedFile CheckLockedFile(int fd, uint64_t* size) {
   struct stat locked, at_path;
   if (fstat(fd, &locked) != 0) return LockedFile::kUnknown;
   if (!S_ISREG(locked.st_mode)) return LockedFile::kNotRegular;
+  // lstat, not stat: a symbolic link at the path to the file we locked is
+  // not the file at the path, and the next open (O_NOFOLLOW) refuses it.
+  // The device too: an inode number is unique only within its file system.
   if (lstat(kStoragePath, &at_path) != 0 || at_path.st_dev != locked.st_dev ||
       at_path.st_ino != locked.st_ino) {
     return LockedFile::kGone;
   }
+  *size = static_cast<uint64_t>(locked.st_size);
   // Whoever may write /run/camera could otherwise make a camera process
   // running as root overwrite any file they can link to.
   return locked.st_nlink == 1 ? LockedFile::kAtPath : LockedFile::kLinked;
@@ -194,7 +201,7 @@ void RecordScanner::OpenLockedForUpdate() {
                   error);
     }
     if (!LockWholeFile(fd_, LOCK_EX)) return Fail(ScanStatus::kLockFailed, errno);
-    found = CheckLockedFile(fd_);
+    found = CheckLockedFile(fd_, &read_limit_);
     switch (found) {
       case LockedFile::kAtPath:
         return;
@@ -224,14 +231,22 @@ void RecordScanner::Fail(ScanStatus status, int error) {
 
 bool RecordScanner::Refill() {
   if (status_ != ScanStatus::kOk || at_end_) return false;
-  // Keep the unread bytes (less than a record) at the front.
-  const size_t kept = end_ - begin_;
-  memmove(buffer_, buffer_ + begin_, kept);
-  begin_ = 0;
-  end_ = kept;
-  while (end_ < sizeof(Record)) {
-    const ssize_t got = pread(fd_, buffer_ + end_, capacity_ - end_,
-                              static_cast<off_t>(file_offset_));
+  // Keep the record handed out last, then the unread bytes (less than a
+  // record), at the front: an append is built on the last record read.
+  const size_t keep_from = begin_ >= sizeof(Record) ? begin_ - sizeof(Record) : begin_;
+  memmove(buffer_, buffer_ + keep_from, end_ - keep_from);
+  begin_ -= keep_from;
+  end_ -= keep_from;
+  while (end_ - begin_ < sizeof(Record)) {
+    // The buffer holds at least two records, so there is always room here.
+    size_t wanted = capacity_ - end_;
+    const uint64_t left = read_limit_ - file_offset_;
+    if (left < wanted) wanted = static_cast<size_t>(left);
+    if (wanted == 0) {
+      at_end_ = true;
+      break;
+    }
+    const ssize_t got = pread(fd_, buffer_ + end_, wanted, static_cast<off_t>(file_offset_));
     if (got < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
@@ -239,14 +254,28 @@ bool RecordScanner::Refill() {
            error);
       return false;
     }
-    if (got == 0) {
-      at_end_ = true;
-      return false;
-    }
     end_ += static_cast<size_t>(got);
     file_offset_ += static_cast<uint64_t>(got);
+    if (static_cast<size_t>(got) == wanted) {
+      if (file_offset_ == read_limit_) at_end_ = true;
+      continue;
+    }
+    if (read_limit_ == kNoReadLimit) {
+      // Under the shared lock no cooperating writer changes the file, so a
+      // read that comes back short has reached its end: a lookup that
+      // misses makes no further read to see that.
+      at_end_ = true;
+      break;
+    }
+    // An update reads to the size the locked file had. A file that ends
+    // before it was cut by someone who ignores the lock; where its records
+    // end is then unknown, and an append there could land mid-file.
+    if (got == 0) {
+      Fail(ScanStatus::kReadFailed, EIO);
+      return false;
+    }
   }
-  return true;
+  return end_ - begin_ >= sizeof(Record);
 }
 
 bool RecordScanner::WriteRecord(const Record& record, uint64_t offset) {

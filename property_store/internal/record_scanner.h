@@ -19,16 +19,21 @@
 // with them (their replacements are built from tests/support/interposition.h):
 //  - tests/property_store/property_io_faults_test.cpp replaces open and
 //    open64 (it tells the calls apart by path and flags: O_CREAT, O_EXCL,
-//    /dev/null), pread and pread64 (it counts them: its store takes three
-//    reads of kScanBufferSize, or one read a record without the buffer),
+//    /dev/null, and counts the opens of the storage file that return
+//    descriptor 0, 1 or 2), pread and pread64 (it counts them: a store of
+//    three buffers takes three reads of kScanBufferSize, the last one short,
+//    a miss in ten records one read, an update of an empty file none, and
+//    without the buffer two records in the first read, then one a read; it
+//    cuts one read short or to nothing),
 //    pwrite and pwrite64, and malloc of kScanBufferSize bytes;
 //  - tests/property_store/property_lock_test.cpp replaces flock and counts
 //    one lock per open attempt, LOCK_SH on a read-only descriptor and LOCK_EX
-//    on a read-write one, all close-on-exec;
+//    on a read-write one, all close-on-exec; and lstat and lstat64, to move
+//    the path to another device in the check after the lock;
 //  - tests/camprop/failing_read_preload.cpp, preloaded into camprop by
 //    tests/camprop/camprop_test.cpp, replaces pread and pwrite; the records
 //    that camprop lists before its failing second read are those of one
-//    kScanBufferSize;
+//    kScanBufferSize, and a load into an empty store reads it once;
 //  - tests/support/run_redirect.c, the stand-in for /run where a test gets no
 //    mount namespace, must catch every call that takes the path (open and
 //    lstat today), or the store would reach the machine's own /run;
@@ -44,11 +49,11 @@ namespace propstore {
 // Bytes a scan reads at a time, into a buffer of the heap. Each read call
 // costs about as much as copying 30 KiB of the file or scanning a hundred
 // records, so the buffer is large enough that a store of a thousand records
-// (156,000 bytes) takes two reads: ten reads of 16 KiB made such a lookup
-// 2.5 times one read of the whole file, two reads make it 1.2 times. The
-// heap gives it back to the next scan without asking the kernel again, and
-// pages the read never reaches are never touched.
-inline constexpr size_t kScanBufferSize = 128 * 1024;
+// (156,000 bytes) takes one read, as one read of the whole file does: ten
+// reads of 16 KiB made such a lookup 2.5 times that, two reads of 128 KiB
+// 1.1 to 1.5 times. The heap gives it back to the next scan without asking
+// the kernel again, and pages the read never reaches are never touched.
+inline constexpr size_t kScanBufferSize = 256 * 1024;
 
 // What a scan is for; it decides how the file is opened and locked.
 enum class ScanPurpose {
@@ -57,7 +62,9 @@ enum class ScanPurpose {
   // the scan waits for the lock: it sees what was stored an instant before.
   kLookup,
   // Read-write under the exclusive lock; the file is created (mode 0666 less
-  // the umask, never truncated) when missing. Once locked, the path must
+  // the umask, never truncated) when missing. The scan reads exactly as far
+  // as the size the locked file has: a file that reads shorter than that
+  // ends the scan with kReadFailed (EIO). Once locked, the path must
   // still name the locked file and the file no other name: a file replaced
   // or removed meanwhile is dropped and the one at the path opened again
   // (a few times at most), and a hard link planted at the path, which could
@@ -117,6 +124,15 @@ class RecordScanner {
   // Whole records handed out so far.
   uint64_t records_read() const { return records_read_; }
 
+  // The record Next() handed out last, where it lies now: unlike Next()'s
+  // pointer, still valid once Next() has returned null at the end of the
+  // file, until the scanner is closed. Null before the first record.
+  const Record* last_record() const {
+    return begin_ >= sizeof(Record)
+               ? reinterpret_cast<const Record*>(buffer_ + begin_ - sizeof(Record))
+               : nullptr;
+  }
+
   // Once Next() has returned null at the end of the file: the bytes of a
   // trailing partial record (fewer than a record's size; none when the file
   // ends on a whole record). Valid until the scanner is closed.
@@ -147,6 +163,11 @@ class RecordScanner {
   // has already ended.
   bool Refill();
 
+  // No cooperating writer changes the file while a scan holds its lock: a
+  // lookup reads until a read comes back short, an update as far as the size
+  // the locked file had (fstat), and never further.
+  static constexpr uint64_t kNoReadLimit = UINT64_MAX;
+
   int fd_ = -1;
   ScanStatus status_ = ScanStatus::kOk;
   int error_ = 0;
@@ -157,9 +178,11 @@ class RecordScanner {
   size_t begin_ = 0;  // first byte not yet handed out
   size_t end_ = 0;    // end of the bytes read into the buffer
   uint64_t file_offset_ = 0;
+  uint64_t read_limit_ = kNoReadLimit;
   uint64_t records_read_ = 0;
   bool at_end_ = false;
-  char spare_[PROPERTY_RECORD_SIZE];
+  // Room for the record handed out last and the next one.
+  char spare_[2 * PROPERTY_RECORD_SIZE];
 };
 
 }  // namespace propstore

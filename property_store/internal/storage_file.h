@@ -11,6 +11,7 @@
 #define PROPERTY_STORE_INTERNAL_STORAGE_FILE_H_
 
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include "propstore/properties.h"
@@ -39,7 +40,17 @@ inline size_t FieldLength(const char* field, size_t width) {
 inline bool KeyMatches(const Record& record, const char* key, size_t key_length) {
   if (key_length >= sizeof(record.key)) return false;
   // Comparing the key's NUL too settles the stored length in the same pass.
-  return memcmp(record.key, key, key_length + 1) == 0;
+  const size_t compared = key_length + 1;
+  // Keys of one store share long prefixes ("persist.", "vendor.debug.") and
+  // differ in their ends and lengths: the last eight bytes compared, NUL
+  // included, tell most records apart in one load, inline, before the call.
+  if (compared >= sizeof(uint64_t)) {
+    uint64_t stored_end, key_end;
+    memcpy(&stored_end, record.key + compared - sizeof(uint64_t), sizeof(uint64_t));
+    memcpy(&key_end, key + compared - sizeof(uint64_t), sizeof(uint64_t));
+    if (stored_end != key_end) return false;
+  }
+  return memcmp(record.key, key, compared) == 0;
 }
 
 // Copies `text` into the fixed-width `field` as snprintf("%s") with a bound

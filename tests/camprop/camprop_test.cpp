@@ -40,6 +40,8 @@ struct ToolOptions {
   int failing_read = 0;                // this read of the storage file fails (EIO)
   int failing_watch = 0;               // inotify refuses /run/camera with this errno
   bool short_write = false;            // writes to the storage file stop half-way
+  bool full_disk = false;              // writes to other regular files: ENOSPC
+  std::string save_trace;              // file to list the steps of each save in
 };
 
 // The command that starts camprop with `arguments`: the one place that says
@@ -64,12 +66,15 @@ ProgramOptions RunnerOptions(const ToolOptions& options) {
     run.output = options.output[0] == '\0' ? ChildOutput::kClosed : ChildOutput::kFile;
     run.output_file = options.output;
   }
-  if (options.failing_read != 0 || options.failing_watch != 0 || options.short_write) {
+  if (options.failing_read != 0 || options.failing_watch != 0 || options.short_write ||
+      options.full_disk || !options.save_trace.empty()) {
     // Ahead of the stand-in for /run, where there is one.
     run.preloads = {FAILING_READ_PRELOAD};
     run.environment = {{"CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read)},
                        {"CAMPROP_TEST_FAILING_WATCH", std::to_string(options.failing_watch)},
-                       {"CAMPROP_TEST_SHORT_WRITE", options.short_write ? "1" : "0"}};
+                       {"CAMPROP_TEST_SHORT_WRITE", options.short_write ? "1" : "0"},
+                       {"CAMPROP_TEST_FULL_DISK", options.full_disk ? "1" : "0"},
+                       {"CAMPROP_TEST_SAVE_TRACE", options.save_trace}};
   }
   return run;
 }
@@ -927,8 +932,11 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   for (const char* key : {"persist.a=b", "persist.tail ", "persist.back\\slash"}) {
     exact.emplace_back(key, " 5\t");
   }
+  ScratchDirectory traces;
+  ToolOptions traced;
+  traced.save_trace = traces / "saves";
   {
-    ToolProcess watch({"persist", "watch", "--file", file});
+    ToolProcess watch({"persist", "watch", "--file", file}, traced);
     ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
     ASSERT_EQ(0, RunTool({"set", "vendor.y", "6"}).status);  // not a persist. key
     for (const auto& [key, value] : exact) {
@@ -945,6 +953,28 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   ASSERT_EQ(0, unlink((dir / "first").c_str()));
   EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
   EXPECT_EQ(std::string::npos, ReadFile(file).find("vendor.y"));
+  // Each save: the content reaches the disk before the rename, and the
+  // rename before the watch goes on (the kill may cut the last one short).
+  const std::string save = "write\nfsync file\nrename\nfsync directory\n";
+  const std::string saves = ReadFile(traced.save_trace);
+  std::string expected_saves = save;
+  while (expected_saves.size() < saves.size()) expected_saves += save;
+  EXPECT_EQ(expected_saves.substr(0, saves.size()), saves);
+  EXPECT_LE(save.size(), saves.size());
+
+  // A full disk: no save renames a file it could not write over the saved one.
+  {
+    const std::string saved = ReadFile(file);
+    ToolOptions full;
+    full.full_disk = true;
+    ToolProcess watch({"persist", "watch", "--file", file}, full);
+    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    ASSERT_EQ(0, RunTool({"set", "persist.y", "7"}).status);
+    EXPECT_TRUE(watch.WaitForError("camprop: cannot save " + file +
+                                   ": No space left on device; trying again every second\n"));
+    EXPECT_EQ(saved, ReadFile(file));
+    EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
+  }
 
   ResetStore();  // what a reboot does to /run
   const ToolResult restored = RunTool({"persist", "restore", "--file", file});

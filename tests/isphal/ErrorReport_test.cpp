@@ -94,6 +94,12 @@ TEST_F(ErrorReportDebugTest, GatePassesWithLevelAndBothMaskParts) {
             "ulog 0x40007009 revuvi-Test 5 33 [DebugReporter] same count? --> 1");
 
   capture.ClearEvents();
+  capture.SetMode(2);
+  capture.SetDetails(5, 0x40002000);  // each group bit passes alone
+  DebugReporter(1);
+  EXPECT_EQ(capture.Events(), "ulog 0x40007009 revuvi-Test 5 33 [DebugReporter] same count? --> 1");
+
+  capture.ClearEvents();
   capture.SetMode(8);
   // Unsigned comparison: the largest level passes.
   capture.SetDetails(0xFFFFFFFFu, 0x40004000);

@@ -306,6 +306,8 @@ TEST(TuningBufferTest, CopyDataNeedsEqualCountsAndFillsTheView) {
   TuningBuffer five = Owning({1, 2, 3, 4, 5});
   EXPECT_EQ(four.copyData(five), -22);
   EXPECT_EQ(Describe(four), "owning 4: 0 0 0 0");
+  EXPECT_EQ(five.copyData(four), -22);  // never reads past the shorter source
+  EXPECT_EQ(Describe(five), "owning 5: 1 2 3 4 5");
   EXPECT_TRUE(capture.lines().empty());
 
   uint32_t caller[5] = {};
@@ -323,6 +325,7 @@ TEST(TuningBufferTest, EqualityComparesContentsOnly) {
   const TuningBuffer differs = Owning({1, 2, 4});
   const TuningBuffer shorter = Owning({1, 2});
   const TuningBuffer sameView(caller, 3, TuningBuffer::WRAP);
+  const TuningBuffer shorterView(caller, 2, TuningBuffer::WRAP);
   struct Case {
     const TuningBuffer& left;
     const TuningBuffer& right;
@@ -331,7 +334,8 @@ TEST(TuningBufferTest, EqualityComparesContentsOnly) {
   const TuningBuffer empty;
   const Case cases[] = {{empty, TuningBuffer(), true}, {owning, wrapping, true},
                         {wrapping, sameView, true},    {owning, differs, false},
-                        {owning, shorter, false},      {empty, shorter, false}};
+                        {owning, shorter, false},      {empty, shorter, false},
+                        {wrapping, shorterView, false}};
   for (const Case& c : cases) {
     EXPECT_EQ(c.left == c.right, c.equal) << Describe(c.left) << " vs " << Describe(c.right);
     EXPECT_EQ(c.left != c.right, !c.equal);

@@ -114,8 +114,8 @@ TEST_F(PropertyApiTest, IntegerReadersConvertLikeAtoi) {
 TEST_F(PropertyApiTest, BooleanReaderAcceptsExactWordsOnly) {
   const char* truthy[] = {"1", "y", "yes", "true", "on"};
   const char* falsy[] = {"0", "n", "no", "false", "off"};
-  const char* other[] = {"2", "Y", "YES", "True", "ON", "No", " yes", "yes ",
-                         "yess", "x", "onn", "t"};
+  const char* other[] = {"2", "Y", "YES", "True", "ON", "No", "N", "FALSE", "OFF", "Off",
+                         " yes", "yes ", "yess", "x", "onn", "t"};
   for (const char* text : truthy) {
     ASSERT_EQ(0, property_set("b", text));
     EXPECT_EQ(1, property_get_bool("b", 0)) << text;

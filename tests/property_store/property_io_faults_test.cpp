@@ -1,8 +1,8 @@
 // Faults the kernel rarely shows on demand, injected by interposing the C
 // library's open, pread, pwrite and malloc in this program (the dynamic
 // linker binds the store's calls to the definitions below): a read that
-// fails or is interrupted part-way through a scan, a write cut short by a
-// full disk, a directory where fs.protected_regular refuses O_CREAT of
+// fails, is interrupted or comes back short part-way through a scan, a
+// write cut short by a full disk, a directory where fs.protected_regular refuses O_CREAT of
 // another user's file, a file created by another process between an
 // update's open attempts, no /dev/null to fill a closed standard descriptor
 // with, and no heap memory for a scan's read buffer.
@@ -18,6 +18,7 @@
 #include "propstore/properties.h"
 #include "property_store/internal/record_scanner.h"
 #include "tests/property_store/store_bytes.h"
+#include "tests/support/death_tests.h"
 #include "tests/support/interposition.h"
 #include "tests/support/private_run.h"
 #include "tests/support/store_test.h"
@@ -30,6 +31,10 @@ using isputils_test::kStoragePath;
 int gFailingRead = 0;          // the n-th read of the storage file fails; 0: none
 int gFailingReadError = EIO;   // with this errno
 int gStoreReads = 0;           // reads of the storage file so far
+int gCutRead = 0;              // the n-th read returns at most gCutReadBytes; 0: none
+size_t gCutReadBytes = 0;
+int gStoreOpens = 0;           // opens of the storage file so far
+int gLowStoreOpens = 0;        // of them, those that returned descriptor 0, 1 or 2
 bool gShortWrites = false;     // writes to the storage file stop half-way
 bool gProtectedRegular = false;  // O_CREAT of an existing storage file: EACCES
 bool gNoReadBuffer = false;      // allocations of a scan's read buffer fail
@@ -37,12 +42,14 @@ bool gNoDevNull = false;         // opens of /dev/null fail
 std::string gCreatedInBetween;   // laid down just before an exclusive create
 
 ssize_t InterposedPread(int fd, void* buffer, size_t count, off_t offset) {
-  if (gFailingRead > 0 && IsStorageFile(fd) && gStoreReads + 1 == gFailingRead) {
+  if (IsStorageFile(fd)) {
     ++gStoreReads;
-    errno = gFailingReadError;
-    return -1;
+    if (gStoreReads == gFailingRead) {
+      errno = gFailingReadError;
+      return -1;
+    }
+    if (gStoreReads == gCutRead && count > gCutReadBytes) count = gCutReadBytes;
   }
-  if (IsStorageFile(fd)) ++gStoreReads;
   return isputils_test::KernelPread(fd, buffer, count, offset);
 }
 
@@ -73,7 +80,12 @@ int InterposedOpen(const char* path, int flags, mode_t mode) {
   // stand-in for /run, which the path has to pass through.
   using OpenFunction = int (*)(const char*, int, ...);
   static const auto next = isputils_test::NextDefinition<OpenFunction>("open");
-  return next(path, flags, mode);
+  const int fd = next(path, flags, mode);
+  if (strcmp(path, kStoragePath) == 0) {
+    ++gStoreOpens;
+    if (fd >= 0 && fd <= STDERR_FILENO) ++gLowStoreOpens;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -110,6 +122,7 @@ class PropertyIoFaultsTest : public StoreTest {
   void TearDown() override {
     gFailingRead = 0;
     gFailingReadError = EIO;
+    gCutRead = 0;
     gShortWrites = false;
     gProtectedRegular = false;
     gCreatedInBetween.clear();
@@ -156,6 +169,72 @@ TEST_F(PropertyIoFaultsTest, ReadErrorsEndTheScanAndInterruptedReadsAreResumed) 
   }
 }
 
+TEST_F(PropertyIoFaultsTest, ScansEndAtTheEndOfTheFileWithoutAReadToFindIt) {
+  // A lookup ends with the first read that comes back short, an update at
+  // the size the locked file has: a miss makes one read under a buffer.
+  constexpr int kThreeReads = 2 * propstore::kScanBufferSize / PROPERTY_RECORD_SIZE + 100;
+  const struct {
+    int records;
+    size_t tail;  // bytes of a partial record after them
+    bool update;  // of a new key; else a lookup that misses
+    int reads;
+  } cases[] = {{10, 0, false, 1}, {kThreeReads, 0, false, 3}, {0, 0, true, 0},
+               {10, 100, true, 1}, {kThreeReads, 0, true, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.records) + " records, " + std::to_string(c.tail) +
+                 " bytes more, " + (c.update ? "update" : "lookup"));
+    WriteStoreFile(ManyRecords(c.records) + std::string(c.tail, 'T'));
+    gStoreReads = 0;
+    if (c.update) {
+      EXPECT_EQ(0, property_set("new.key", "appended"));
+    } else {
+      EXPECT_EQ("<none>", Lookup("new.key"));
+    }
+    EXPECT_EQ(c.reads, gStoreReads);
+    EXPECT_EQ((c.records + c.update) * PROPERTY_RECORD_SIZE + (c.update ? 0 : c.tail),
+              ReadStoreFile().size());
+  }
+}
+
+TEST_F(PropertyIoFaultsTest, ShortReadEndsALookupButAnUpdateReadsToTheLockedSize) {
+  constexpr int kRecords = 2 * propstore::kScanBufferSize / PROPERTY_RECORD_SIZE;
+  const std::string store = ManyRecords(kRecords);
+  const std::string last = KeyOf(kRecords - 1);
+  const struct {
+    const char* name;
+    int cut_read;
+    size_t cut_bytes;
+    bool update;
+    std::string key;
+    int result;      // of the update
+    int error;       // errno of a failed update
+    std::string found;  // Lookup(key) afterwards, or during the cut for a lookup
+  } cases[] = {
+      // Under the shared lock, nobody who honours it changes the file.
+      {"lookup, first read short", 1, 1000, false, last, 0, 0, "<none>"},
+      {"update, first read short", 1, 1000, true, last, 0, 0, "stored"},
+      // Cut by someone who ignores the lock: where its records end is
+      // unknown, so nothing is appended in the middle of the file.
+      {"update, file ends early", 2, 0, true, "new.key", -1, EIO, "<none>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteStoreFile(store);
+    gStoreReads = 0;
+    gCutRead = c.cut_read;
+    gCutReadBytes = c.cut_bytes;
+    errno = 0;
+    const int result = c.update ? property_set(c.key.c_str(), "stored") : 0;
+    const int error = errno;
+    const std::string found = Lookup(c.key);
+    gCutRead = 0;
+    EXPECT_EQ(c.result, result);
+    EXPECT_EQ(c.error, result == 0 ? 0 : error);
+    EXPECT_EQ(c.found, found);
+    EXPECT_EQ(store.size(), ReadStoreFile().size());
+  }
+}
+
 TEST_F(PropertyIoFaultsTest, WriteCutShortFailsWithItsCauseAndLeavesWholeRecords) {
   const std::string store = ManyRecords(3);
   WriteStoreFile(store);
@@ -189,6 +268,26 @@ TEST_F(PropertyIoFaultsTest, ClosedStandardDescriptorThatCannotBeFilledIsNeverTa
   EXPECT_EQ(RecordBytes("k", "v"), ReadStoreFile());
 }
 
+using PropertyIoFaultsDeathTest = PropertyIoFaultsTest;
+
+TEST_F(PropertyIoFaultsDeathTest, StandardDescriptorClosedAtTheFirstCallIsFilledFirst) {
+  UseFreshProcessForDeathTests();
+  // Under an emulator the child is a fork, and only the process's first call
+  // fills the gaps.
+  if (gStoreOpens != 0) GTEST_SKIP() << "the store was used before in this process; run alone";
+  for (const int closed : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    EXPECT_EXIT(
+        {
+          close(closed);
+          const bool stored = property_set("k", "v") == 0 && Lookup("k") == "v";
+          // The storage file never sat there, not even for an instant.
+          _exit(stored && gLowStoreOpens == 0 ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "")
+        << "descriptor " << closed;
+  }
+}
+
 TEST_F(PropertyIoFaultsTest, ExistingFileIsOpenedWithoutCreate) {
   // Another user's file in a sticky directory with fs.protected_regular on:
   // only an open without O_CREAT reaches it.
@@ -220,7 +319,8 @@ TEST_F(PropertyIoFaultsTest, ScanWithoutHeapMemoryReadsOneRecordAtATime) {
   const int set_result = property_set("new.key", "appended");
   gNoReadBuffer = false;
   EXPECT_EQ("value 299", found);
-  EXPECT_EQ(300, lookup_reads);  // one read per record, none past the hit
+  // Two records in the first read, then one per read, none past the hit.
+  EXPECT_EQ(299, lookup_reads);
   EXPECT_EQ(0, set_result);
   const std::string after = ReadStoreFile();
   EXPECT_EQ(store.size() + PROPERTY_RECORD_SIZE, after.size());

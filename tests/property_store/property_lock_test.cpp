@@ -2,10 +2,13 @@
 // the dynamic linker binds the library's calls to the definition below. It
 // checks the descriptor each call locks (close-on-exec, the right mode),
 // injects interrupted and failed lock waits, and changes the file at the
-// path while an update waits for its lock.
+// path while an update waits for its lock. It interposes lstat too, to put
+// the path on another file system with an inode number of the same value.
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -32,8 +35,27 @@ int gFailureErrno = 0;   // when set, every call fails with it
 // Run before each lock is taken, with the number of the call (from 1): what
 // another process does while the caller waits.
 void (*gWhileWaiting)(size_t call) = nullptr;
+// The storage path reads as lying on another device (same inode number).
+bool gPathOnAnotherDevice = false;
+
+int InterposedLstat(const char* path, struct stat* info) {
+  // On to the stand-in for /run, where there is one.
+  using LstatFunction = int (*)(const char*, struct stat*);
+  static const auto next = isputils_test::NextDefinition<LstatFunction>("lstat");
+  const int result = next(path, info);
+  if (result == 0 && gPathOnAnotherDevice && strcmp(path, isputils_test::kStoragePath) == 0) {
+    ++info->st_dev;
+  }
+  return result;
+}
 
 }  // namespace
+
+INTERPOSED int lstat(const char* path, struct stat* info) { return InterposedLstat(path, info); }
+INTERPOSED int lstat64(const char* path, struct stat64* info) {
+  static_assert(sizeof(struct stat64) == sizeof(struct stat), "one layout on 64-bit targets");
+  return InterposedLstat(path, reinterpret_cast<struct stat*>(info));
+}
 
 INTERPOSED int flock(int fd, int operation) {
   gCalls.push_back({operation, (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0,
@@ -66,6 +88,7 @@ class PropertyLockTest : public StoreTest {
     gInterruptions = 0;
     gFailureErrno = 0;
     gWhileWaiting = nullptr;
+    gPathOnAnotherDevice = false;
     StoreTest::TearDown();
   }
 };
@@ -158,6 +181,18 @@ TEST_F(PropertyLockTest, UpdateLandsInTheFileAtThePathWhateverHappensWhileItWait
       {"linked for good",
        [](size_t call) { if (call == 1 && link(kStoragePath, kOtherName) != 0) ADD_FAILURE(); },
        -1, EMLINK, 8, old_record, old_record},
+      // Moved aside, a symbolic link to it at the path: never written
+      // through, and the next open refuses the link.
+      {"moved, symbolic link left",
+       [](size_t call) {
+         if (call == 1 && (rename(kStoragePath, kOtherName) != 0 ||
+                           symlink(kOtherName, kStoragePath) != 0)) {
+           ADD_FAILURE();
+         }
+       },
+       -1, ELOOP, 1, old_record, old_record},
+      {"another file system's file of the same inode number",
+       [](size_t) { gPathOnAnotherDevice = true; }, -1, EAGAIN, 8, old_record, "<absent>"},
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.name);
@@ -169,6 +204,7 @@ TEST_F(PropertyLockTest, UpdateLandsInTheFileAtThePathWhateverHappensWhileItWait
     EXPECT_EQ(expected.result, property_set("k", "new"));
     EXPECT_EQ(expected.error, expected.result == 0 ? 0 : errno);
     gWhileWaiting = nullptr;
+    gPathOnAnotherDevice = false;
     EXPECT_EQ(expected.locks, gCalls.size());
     EXPECT_EQ(expected.at_path, FileAt(kStoragePath));
     EXPECT_EQ(expected.at_other, FileAt(kOtherName));

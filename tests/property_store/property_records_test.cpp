@@ -137,7 +137,8 @@ TEST_F(PropertyRecordsTest, FirstOfDuplicateKeysWins) {
 TEST_F(PropertyRecordsTest, UnterminatedFieldsReadCutAndNoKeyReachesThem) {
   const std::string key64(64, 'K');
   const std::string value92(92, 'V');
-  WriteStoreFile(RecordBytes(key64, value92) + RecordBytes("after", "ok") +
+  // The empty value puts a NUL just past the unterminated key field.
+  WriteStoreFile(RecordBytes(key64, "") + RecordBytes("after", "ok") +
                  RecordBytes("v", value92));
   // No key reaches the unterminated key field: a stored key holds at most 63
   // bytes, so a 64-byte key matches nothing and its update appends.
