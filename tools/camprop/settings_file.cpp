@@ -217,7 +217,9 @@ void ReportLine(const std::string& path, size_t line, const std::string& reason)
 }
 
 std::string EscapedLine(const std::string& key, const std::string& value) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
   std::string line;
+  line.reserve(key.size() + value.size() + 2);
   const auto append = [&line](const std::string& text, bool is_key) {
     for (size_t i = 0; i < text.size(); ++i) {
       const char c = text[i];
@@ -229,11 +231,13 @@ std::string EscapedLine(const std::string& key, const std::string& value) {
                           (is_key && (c == '=' || (i == 0 && (c == '#' || c == ';' || c == '-'))));
       if (!escape) {
         line += c;
-        continue;
+      } else if (c == '\\') {
+        line += "\\\\";
+      } else {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        const char hex[] = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0xf]};
+        line.append(hex, sizeof(hex));
       }
-      char hex[5];
-      snprintf(hex, sizeof(hex), "\\x%02x", static_cast<unsigned char>(c));
-      line += c == '\\' ? "\\\\" : hex;
     }
   };
   append(key, true);
