@@ -219,7 +219,7 @@ void ReportLine(const std::string& path, size_t line, const std::string& reason)
 std::string EscapedLine(const std::string& key, const std::string& value) {
   static constexpr char kHexDigits[] = "0123456789abcdef";
   std::string line;
-  line.reserve(key.size() + value.size() + 2);
+  line.reserve(4 * (key.size() + value.size()) + 2);  // room for every byte escaped
   const auto append = [&line](const std::string& text, bool is_key) {
     for (size_t i = 0; i < text.size(); ++i) {
       const char c = text[i];
