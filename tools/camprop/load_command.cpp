@@ -159,16 +159,18 @@ int ApplySettings(const std::vector<Setting>& defaults, const PersistedSettings&
     if (current != nullptr && *current == value) new_defaults.emplace(key, value);
   }
   bool stored = batch.Commit();
-  if (stored && new_defaults != stored_defaults) {
-    if (const int error = WriteStoredDefaults(new_defaults)) {
-      Complain("cannot keep the defaults of persist. keys in %s: %s", kStoredDefaultsPath,
-               strerror(error));
-    }
-  }
+  // Without them the watch would take the defaults just stored for settings.
+  int defaults_error = 0;
+  if (stored && new_defaults != stored_defaults) defaults_error = WriteStoredDefaults(new_defaults);
   stored = batch.Close() && stored;
-  if (stored) return kExitOk;
-  Complain("cannot store in %s: %s", propstore::kStoragePath,
-           DescribeUpdateFailure(batch.result()));
+  if (!stored) {
+    Complain("cannot store in %s: %s", propstore::kStoragePath,
+             DescribeUpdateFailure(batch.result()));
+    return kExitFailed;
+  }
+  if (defaults_error == 0) return kExitOk;
+  Complain("cannot keep the defaults of persist. keys in %s: %s", kStoredDefaultsPath,
+           strerror(defaults_error));
   return kExitFailed;
 }
 
