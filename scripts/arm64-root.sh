@@ -44,6 +44,7 @@ copy=$work/root
 
 say() { printf 'arm64-root: %s\n' "$*"; }
 fail() { echo "arm64-root: $*" >&2; exit 1; }
+source "$(dirname "$0")/lib/debian-root.sh"
 
 # Runs "$@" as root of new user, mount, PID and network namespaces. The user
 # namespace maps the first 65536 user and group ids onto themselves, so
@@ -100,13 +101,11 @@ if [[ ! -x $qemu ]]; then
 fi
 
 if [[ ! -f $tarball ]]; then
-  mirror=${ARM64_MIRROR:-$(apt-get indextargets --format '$(SITE) $(RELEASE) $(IDENTIFIER)' \
-                           2>/dev/null | awk '$2 == "bookworm" && $3 == "Packages" { print $1; exit }')}
-  mirror=${mirror:-http://deb.debian.org/debian}
+  mirror=$(bookworm_mirror "${ARM64_MIRROR:-}")
   say "making an arm64 Debian 12 root (debootstrap --arch=arm64 --variant=minbase bookworm $mirror)"
   started=$SECONDS
   staging=$work/staging
-  rm -rf --one-file-system "$staging"
+  new_staging "$staging"
   debootstrap --arch=arm64 --foreign --variant=minbase --include=adduser,systemd \
     bookworm "$staging" "$mirror" >"$work/debootstrap.log" 2>&1 ||
     fail "debootstrap (first stage) failed (it needs Debian's package archive at $mirror;" \
@@ -119,11 +118,7 @@ if [[ ! -f $tarball ]]; then
    in_namespaces bash "$0" "$work" "$staging" "$qemu" \
      chroot "$staging" /usr/bin/env container=lxc /debootstrap/debootstrap --second-stage) >>"$work/debootstrap.log" 2>&1 ||
     fail "debootstrap (second stage, emulated) failed; see $work/debootstrap.log"
-  rm -f "$staging"/var/cache/apt/archives/*.deb
-  tar -C "$staging" --numeric-owner -cf "$tarball.part" .
-  mv "$tarball.part" "$tarball"
-  rm -rf --one-file-system "$staging"
-  say "root made in $((SECONDS - started)) s, kept as $tarball"
+  keep_root "$staging" "$tarball" "$started"
 fi
 
 rm -rf --one-file-system "$copy"

@@ -55,6 +55,7 @@ fi
 
 say() { printf 'boot: %s\n' "$*"; }
 fail() { echo "boot: $*" >&2; exit 1; }
+source "$(dirname "$0")/lib/debian-root.sh"
 
 if [[ $(id -u) -ne 0 ]]; then
   if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
@@ -87,28 +88,22 @@ root_packages=systemd,systemd-sysv,dbus,adduser
 # --- the root, once per machine --------------------------------------------
 
 if [[ ! -f $tarball || $(cat "$tarball.packages" 2>/dev/null) != "$root_packages" ]]; then
-  mirror=${BOOT_MIRROR:-$(apt-get indextargets --format '$(SITE) $(RELEASE) $(IDENTIFIER)' \
-                          2>/dev/null | awk '$2 == "bookworm" && $3 == "Packages" { print $1; exit }')}
-  mirror=${mirror:-http://deb.debian.org/debian}
+  mirror=$(bookworm_mirror "${BOOT_MIRROR:-}")
   command -v debootstrap >/dev/null || fail "debootstrap is missing: it makes the root"
   say "making a Debian 12 root with $root_packages (debootstrap --variant=minbase bookworm $mirror)"
   started=$SECONDS
   staging=$work/staging
-  rm -rf --one-file-system "$staging"
+  new_staging "$staging"
   debootstrap --variant=minbase --include="$root_packages" bookworm "$staging" "$mirror" \
     >"$work/debootstrap.log" 2>&1 ||
     fail "debootstrap failed (is Debian's archive at $mirror reachable? set BOOT_MIRROR);" \
          "see $work/debootstrap.log"
-  rm -f "$staging"/var/cache/apt/archives/*.deb
   # A journal kept on disk, so that a failure can show what the units said
   # in a boot that has ended; each copy gets a machine ID of its own.
   mkdir -p "$staging/var/log/journal"
   : >"$staging/etc/machine-id"
-  tar -C "$staging" --numeric-owner -cf "$tarball.part" .
-  mv "$tarball.part" "$tarball"
+  keep_root "$staging" "$tarball" "$started"
   echo "$root_packages" >"$tarball.packages"
-  rm -rf --one-file-system "$staging"
-  say "root made in $((SECONDS - started)) s, kept as $tarball"
 fi
 
 rm -rf --one-file-system "$rootfs"

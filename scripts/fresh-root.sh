@@ -34,9 +34,8 @@ archives=$work/apt-archives
 say() { printf 'fresh: %s\n' "$*"; }
 fail() { echo "fresh: $*" >&2; exit 1; }
 
-mirror=${FRESH_MIRROR:-$(apt-get indextargets --format '$(SITE) $(RELEASE) $(IDENTIFIER)' \
-                         2>/dev/null | awk '$2 == "bookworm" && $3 == "Packages" { print $1; exit }')}
-mirror=${mirror:-http://deb.debian.org/debian}
+source "$root/scripts/lib/debian-root.sh"
+mirror=$(bookworm_mirror "${FRESH_MIRROR:-}")
 probe=$(mktemp)
 trap 'rm -f "$probe"' EXIT
 if ! /usr/lib/apt/apt-helper download-file "$mirror/dists/bookworm/InRelease" "$probe" \
@@ -52,14 +51,10 @@ if [[ ! -f $tarball ]]; then
   say "making a minimal Debian 12 root (debootstrap --variant=minbase bookworm $mirror)"
   started=$SECONDS
   staging=$work/staging
-  rm -rf --one-file-system "$staging"
+  new_staging "$staging"
   debootstrap --variant=minbase bookworm "$staging" "$mirror" >"$work/debootstrap.log" 2>&1 ||
     fail "debootstrap failed; see $work/debootstrap.log"
-  rm -f "$staging"/var/cache/apt/archives/*.deb
-  tar -C "$staging" --numeric-owner -cf "$tarball.part" .
-  mv "$tarball.part" "$tarball"
-  rm -rf --one-file-system "$staging"
-  say "root made in $((SECONDS - started)) s, kept as $tarball"
+  keep_root "$staging" "$tarball" "$started"
 fi
 
 rm -rf --one-file-system "$fresh"
