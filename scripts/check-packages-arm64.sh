@@ -165,37 +165,11 @@ mkdir -p "$2"
 work_root=$(cd "$2" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-deb() {  # package: its file (an architecture-independent one is _all)
-  local file=$dir/${1}_${version}_${arch}.deb
-  [[ -f $file ]] || file=$dir/${1}_${version}_all.deb
-  echo "$file"
-}
-listing() {  # deb: its files and links, "-> target" for links; no directories
-  dpkg-deb -c "$1" | awk '$6 !~ /\/$/ {
-    line = $6; if ($7 == "->") line = line " -> " $8
-    sub(/^\.\//, "", line); print line }'
-}
+source "$root/scripts/lib/package-checks.sh"
 
-step "contents of ${#packages[@]} packages (version $version, $arch)"
 unpacked=$work/unpacked
-for package in "${packages[@]}"; do
-  file=$(deb "$package")
-  [[ -f $file ]] || fail "missing $file"
-  echo "$(basename "$file"): $(stat -c %s "$file") bytes"
-  listing "$file" | sed "s|/$multiarch/|/{multiarch}/|; s|^|$package |" >>"$work/actual"
-  dpkg -x "$file" "$unpacked"
-done
-grep -v '^#' "$root/tests/packages/contents.txt" | LC_ALL=C sort >"$work/expected"
-LC_ALL=C sort -o "$work/actual" "$work/actual"
-diff -u --label expected --label built "$work/expected" "$work/actual" ||
-  fail "package contents differ from tests/packages/contents.txt (- missing, + unexpected)"
-for debug in "$dir"/*-dbgsym_"${version}_${arch}".deb; do
-  [[ -f $debug ]] || fail "no debug-symbol packages in $dir"
-  echo "$(basename "$debug"): $(stat -c %s "$debug") bytes"
-  stray=$(listing "$debug" | grep -v -e '^usr/lib/debug/' -e '^usr/share/doc/' || true)
-  [[ -z $stray ]] || fail "$(basename "$debug") holds more than debug files: $stray"
-  dpkg -x "$debug" "$unpacked"
-done
+check_contents "$unpacked"
+compgen -G "$dir/*-dbgsym_${version}_${arch}.deb" >/dev/null || fail "no debug-symbol packages in $dir"
 elves=0
 while IFS= read -r -d '' file; do
   machine=$(LC_ALL=C readelf -h "$file" 2>/dev/null | sed -n 's/^ *Machine: *//p') || continue
@@ -252,19 +226,9 @@ else
   echo "no amd64 build at $amd64_common to compare with"
 fi
 
-step "lintian"
-# The same rules as for amd64 (scripts/check-packages.sh): errors fail.
-lintian --fail-on error --display-info --tag-display-limit 0 \
-  "$dir/isputils_${version}_${arch}.changes" || fail "lintian reported errors (above)"
-
-step "search paths and pkg-config files"
-bash "$root/scripts/check-runpath.sh" --none "$unpacked" ||
-  fail "packaged files carry a library search path (listed above)"
-for pc in "$unpacked/usr/lib/$multiarch"/pkgconfig/*.pc; do
-  echo "$(basename "$pc"): $(head -3 "$pc" | paste -sd ' ')"
-  [[ $(head -3 "$pc") == $'prefix=/usr\nlibdir=${prefix}/lib/'"$multiarch"$'\nincludedir=${prefix}/include' ]] ||
-    fail "$(basename "$pc") does not give prefix=/usr with libdir and includedir under it"
-done
+# The same rules as for amd64.
+check_lintian
+check_unpacked_paths "$unpacked"
 
 step "binary interface of the packaged libraries against tests/abi/aarch64/"
 mkdir -p "$work/abi/lib"

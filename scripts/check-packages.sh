@@ -36,36 +36,10 @@ fail() { echo "check-packages: $*" >&2; exit 1; }
 version=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-deb() {  # package: its file (an architecture-independent one is _all)
-  local file=$dir/${1}_${version}_${arch}.deb
-  [[ -f $file ]] || file=$dir/${1}_${version}_all.deb
-  echo "$file"
-}
 mapfile -t packages < <(sed -n 's/^Package: *//p' "$root/debian/control")
+source "$root/scripts/lib/package-checks.sh"
 
-step "contents of ${#packages[@]} packages (version $version, $arch)"
-listing() {  # deb: its files and links, "-> target" for links; no directories
-  dpkg-deb -c "$1" | awk '$6 !~ /\/$/ {
-    line = $6; if ($7 == "->") line = line " -> " $8
-    sub(/^\.\//, "", line); print line }'
-}
-for package in "${packages[@]}"; do
-  file=$(deb "$package")
-  [[ -f $file ]] || fail "missing $file"
-  echo "$(basename "$file"):"
-  dpkg-deb -c "$file" | sed 's/^/    /'
-  listing "$file" | sed "s|/$multiarch/|/{multiarch}/|; s|^|$package |" >>"$work/actual"
-done
-grep -v '^#' "$root/tests/packages/contents.txt" | LC_ALL=C sort >"$work/expected"
-LC_ALL=C sort -o "$work/actual" "$work/actual"
-diff -u --label expected --label built "$work/expected" "$work/actual" ||
-  fail "package contents differ from tests/packages/contents.txt (- missing, + unexpected)"
-
-for debug in "$dir"/*-dbgsym_"${version}_${arch}".deb; do
-  [[ -f $debug ]] || continue
-  stray=$(listing "$debug" | grep -v -e '^usr/lib/debug/' -e '^usr/share/doc/' || true)
-  [[ -z $stray ]] || fail "$(basename "$debug") holds more than debug files: $stray"
-done
+check_contents
 
 step "dependencies: the device's real libraries first, the stand-ins as the alternative"
 depends() { dpkg-deb -f "$(deb "$1")" Depends | sed 's/, */\n/g'; }
@@ -211,31 +185,15 @@ else
   echo "SKIPPED: giving files to the group camera needs root (CI runs as root)"
 fi
 
-step "lintian"
-# Errors fail; warnings and notes are shown. Expected: the stand-ins' package
-# is named after none of its SONAMEs, being one package on purpose (a device
-# drops it whole), and no library has a symbols file (tests/abi/ pins the
-# exports instead).
-lintian --fail-on error --display-info --tag-display-limit 0 \
-  "$dir/isputils_${version}_${arch}.changes" || fail "lintian reported errors (above)"
+check_lintian
 
-step "unpack into a scratch root and build the consumer against it"
+step "unpack into a scratch root"
 unpacked=$work/root
 for package in "${packages[@]}"; do
   dpkg -x "$(deb "$package")" "$unpacked"
 done
-# lintian lets "$ORIGIN" pass, so the package build's removal of it is
-# checked here.
-bash "$root/scripts/check-runpath.sh" --none "$unpacked" ||
-  fail "packaged files carry a library search path (listed above)"
 [[ -d $unpacked/etc/camera/properties.d ]] || fail "isputils-tools lacks /etc/camera/properties.d/"
-
-step "pkg-config files name /usr"
-for pc in "$unpacked/usr/lib/$multiarch"/pkgconfig/*.pc; do
-  echo "$(basename "$pc"): $(head -3 "$pc" | paste -sd ' ')"
-  [[ $(head -3 "$pc") == $'prefix=/usr\nlibdir=${prefix}/lib/'"$multiarch"$'\nincludedir=${prefix}/include' ]] ||
-    fail "$(basename "$pc") does not give prefix=/usr with libdir and includedir under it"
-done
+check_unpacked_paths "$unpacked"
 
 step "systemd-analyze verify of the units, in the unpacked tree"
 # The machine's own units stand in for the system that the units order
