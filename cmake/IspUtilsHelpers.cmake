@@ -88,41 +88,30 @@ function(isputils_install_package)
           DESTINATION ${config_dir})
 endfunction()
 
-# isputils_add_test(<name> SOURCES ... [LIBS ...])
-# One GoogleTest program whose main() first moves into a private /run; every
-# case is a ctest test of its own, so each runs in a fresh process with a
-# fresh store. Cases are listed when the tests run, not at build time.
+# isputils_add_test(<name> [OWN_DIRECTORIES] SOURCES ... [LIBS ...])
+# One GoogleTest program; every case is a ctest test of its own, so each
+# runs in a fresh process. Its main() first moves into a private /run, for
+# what reaches the system's store at its fixed path (the exported property
+# API, and the libraries that read the log level through it), and where none
+# can be had the case is reported skipped; with OWN_DIRECTORIES it does not,
+# for the tests of the store engine and its clients, which work on
+# directories of their own. Cases are listed when the tests run, not at
+# build time.
 function(isputils_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_DIRECTORIES" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE isputils_test_main ${ARG_LIBS})
+  if(ARG_OWN_DIRECTORIES)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock ${ARG_LIBS})
+  else()
+    target_link_libraries(${name} PRIVATE isputils_test_main ${ARG_LIBS})
+  endif()
+  # Death tests start a fresh copy of the program, except under an emulator
+  # (tests/support/death_tests.h).
+  if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+    target_compile_definitions(${name} PRIVATE ISPUTILS_TEST_EMULATED)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST
-                       PROPERTIES TIMEOUT 300)
-endfunction()
-
-# isputils_add_preload_library(<target> SOURCES ... [LIBS ...])
-# A test-only shared library that replaces C-library calls (see
-# tests/support/interposition.h) in the programs the tests start, through
-# LD_PRELOAD; never installed. It is built:
-#  - without the sanitizers: preloaded, it loads ahead of their run-time,
-#    and it goes into programs that are not instrumented (a shell, nm),
-#    which an instrumented library would drag that run-time into;
-#  - not fortified: the checked wrappers that _FORTIFY_SOURCE builds
-#    (Debian's packaging among them) inline into the very definitions that
-#    replace them, which the compiler refuses;
-#  - with hidden symbols but for the replacements, which are exported on
-#    purpose (INTERPOSED), so nothing else of it can stand in front of the
-#    programs' own definitions.
-function(isputils_add_preload_library target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
-  add_library(${target} SHARED ${ARG_SOURCES})
-  target_compile_options(${target} PRIVATE -U_FORTIFY_SOURCE -fno-sanitize=all)
-  target_link_options(${target} PRIVATE -fno-sanitize=all)
-  target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS} ${ARG_LIBS})
-  set_target_properties(${target} PROPERTIES
-      C_VISIBILITY_PRESET hidden
-      CXX_VISIBILITY_PRESET hidden
-      VISIBILITY_INLINES_HIDDEN ON)
+                       PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 endfunction()
 
 # isputils_add_fuzz_target(<name> SOURCES ... [LIBS ...])

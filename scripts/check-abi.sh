@@ -13,18 +13,31 @@
 #                                             information, which lies in DIR
 #                                             (e.g. usr/lib/debug of unpacked
 #                                             -dbgsym packages, found by build id)
+#   scripts/check-abi.sh --skip-without-debug-info BUILD_DIR
+#                                             a tree whose build type leaves out
+#                                             debug information (Release): a
+#                                             library without any is not
+#                                             compared, and the check exits 77
+#                                             (skipped) saying so
+#
+# abidw finds the types in the debug information alone, so a library without
+# any fails the check (or --update) unless --skip-without-debug-info says that
+# its build type left it out: never a pass on the symbols alone.
+# Exit status: 0 compatible, 1 incompatible or not checkable, 77 skipped.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 update=false
+skip_without_debug_info=false
 debug_info=()
 while (($#)); do
   case $1 in
     --update) update=true; shift ;;
+    --skip-without-debug-info) skip_without_debug_info=true; shift ;;
     --debug-info-dir) debug_info=(--debug-info-dir "${2:?--debug-info-dir needs a directory}"); shift 2 ;;
     *) break ;;
   esac
 done
-build=${1:?usage: $0 [--update] [--debug-info-dir DIR] BUILD_DIR}
+build=${1:?usage: $0 [--update] [--debug-info-dir DIR] [--skip-without-debug-info] BUILD_DIR}
 
 libraries=(
   lib/libpropstore.so.1
@@ -43,36 +56,44 @@ architecture_of() {
   esac
 }
 
+current=$(mktemp)
+trap 'rm -f "$current"' EXIT
 status=0
+skipped=false
 for library in "${libraries[@]}"; do
   name=$(basename "$library" .so.1)
   binary=$build/$library
   [[ -f $binary ]] || { echo "missing $binary (build first)" >&2; exit 1; }
   arch=$(architecture_of "$binary")
   baseline=$root/tests/abi/$arch/$name.abi
+  abidw "${abidw_options[@]}" --out-file "$current" "$binary"
+  # Without debug information abidw describes the symbols alone, and such a
+  # corpus compares equal to any baseline: a stripped library would pass
+  # unchecked, and as a baseline it would let every later change pass.
+  if ! grep -q '<abi-instr' "$current"; then
+    if $skip_without_debug_info && ! $update; then
+      echo "$name: SKIPPED, not compared: no debug information in $binary, as its" \
+           "build type leaves it out, so no types to compare (a RelWithDebInfo or" \
+           "Debug build compares them)"
+      skipped=true
+      continue
+    fi
+    echo "$name: no debug information in $binary, so no types to compare" \
+         "(a packaged library: --debug-info-dir with its -dbgsym package's files;" \
+         "a build tree: a RelWithDebInfo or Debug build)" >&2
+    exit 1
+  fi
   if $update; then
     mkdir -p "$(dirname "$baseline")"
-    abidw "${abidw_options[@]}" --out-file "$baseline" "$binary"
+    cp "$current" "$baseline"
     echo "baseline written: tests/abi/$arch/$name.abi"
     continue
   fi
   [[ -f $baseline ]] || { echo "missing baseline tests/abi/$arch/$name.abi" >&2; exit 1; }
-  current=$(mktemp)
-  abidw "${abidw_options[@]}" --out-file "$current" "$binary"
-  # Without debug information abidw describes the symbols alone, and such a
-  # corpus compares equal to any baseline: a stripped library would pass
-  # unchecked.
-  if ! grep -q '<abi-instr' "$current"; then
-    rm -f "$current"
-    echo "$name: no debug information in $binary, so no types to compare" \
-         "(a packaged library: --debug-info-dir with its -dbgsym package's files)" >&2
-    exit 1
-  fi
   set +e
   report=$(abidiff --no-added-syms "$baseline" "$current")
   result=$?
   set -e
-  rm -f "$current"
   # abidiff: bit 0 error, bit 1 usage, bit 2 change, bit 3 incompatible change.
   if (( result & 11 )); then
     echo "$name: INCOMPATIBLE binary-interface change against tests/abi/$arch/$name.abi:"
@@ -85,4 +106,8 @@ for library in "${libraries[@]}"; do
     echo "$name ($arch): binary interface unchanged"
   fi
 done
+# An incompatible change outweighs a library that could not be compared.
+if (( status == 0 )) && $skipped; then
+  exit 77
+fi
 exit $status

@@ -1,8 +1,9 @@
-// The camprop tool, run as a child process inside the test's private /run:
-// its output and exit status for each command, its refusals of bad input,
-// its reports on damaged and unreadable files, and the locks it takes.
+// The camprop tool on a directory of the test's own (--root), run as a
+// child process, or its commands in a forked copy of the test where the
+// store is to fail: its output and exit status for each command, its
+// refusals of bad input, its reports on damaged and unreadable files, and
+// the locks it takes.
 #include <ctype.h>
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -20,16 +21,18 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "propstore/properties.h"
-#include "property_store/internal/record_scanner.h"
+#include "property_store/internal/store_file.h"
 #include "tests/property_store/store_bytes.h"
-#include "tests/support/private_run.h"
-#include "tests/support/store_test.h"
 #include "tests/support/program_run.h"
+#include "tests/support/hooked_calls.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/target_program.h"
+#include "tools/camprop/main.h"
 
 namespace isputils_test {
 namespace {
+
+using propstore::kSystemCalls;
 
 // How one run of the tool is set up; by default both streams are piped back.
 struct ToolOptions {
@@ -37,26 +40,9 @@ struct ToolOptions {
   const char* output = nullptr;        // standard output to this file; "" closes it
   bool terminal = false;               // standard output on a pseudo-terminal
   bool merged = false;                 // standard error into standard output's pipe
-  int failing_read = 0;                // this read of the storage file fails (EIO)
-  int failing_watch = 0;               // inotify refuses /run/camera with this errno
-  bool short_write = false;            // writes to the storage file stop half-way
-  bool full_disk = false;              // writes to other regular files: ENOSPC
-  std::string save_trace;              // file to list the steps of each save in
 };
 
-// The command that starts camprop with `arguments`: the one place that says
-// how the tool is started. It goes through the emulator in a cross-built
-// tree; a child that drops to another user runs a copy in the private /run,
-// since the build tree may lie in a home only its owner can enter.
-std::vector<std::string> ToolCommand(const std::vector<std::string>& arguments,
-                                     bool as_other_user) {
-  static std::string shared_copy;
-  if (as_other_user && shared_copy.empty()) shared_copy = CopyIntoPrivateRun(CAMPROP_PATH);
-  return TargetCommand(as_other_user ? shared_copy : CAMPROP_PATH, arguments);
-}
-
-// The runner's setup for `options`; the faults come from a preloaded
-// library, told by environment variables what to break.
+// The runner's setup for `options`.
 ProgramOptions RunnerOptions(const ToolOptions& options) {
   ProgramOptions run;
   run.uid = options.uid;
@@ -66,16 +52,6 @@ ProgramOptions RunnerOptions(const ToolOptions& options) {
     run.output = options.output[0] == '\0' ? ChildOutput::kClosed : ChildOutput::kFile;
     run.output_file = options.output;
   }
-  if (options.failing_read != 0 || options.failing_watch != 0 || options.short_write ||
-      options.full_disk || !options.save_trace.empty()) {
-    // Ahead of the stand-in for /run, where there is one.
-    run.preloads = {FAILING_READ_PRELOAD};
-    run.environment = {{"CAMPROP_TEST_FAILING_READ", std::to_string(options.failing_read)},
-                       {"CAMPROP_TEST_FAILING_WATCH", std::to_string(options.failing_watch)},
-                       {"CAMPROP_TEST_SHORT_WRITE", options.short_write ? "1" : "0"},
-                       {"CAMPROP_TEST_FULL_DISK", options.full_disk ? "1" : "0"},
-                       {"CAMPROP_TEST_SAVE_TRACE", options.save_trace}};
-  }
   return run;
 }
 
@@ -83,23 +59,10 @@ ProgramOptions RunnerOptions(const ToolOptions& options) {
 // the most memory it held resident.
 using ToolResult = ProgramResult;
 
-// A running camprop child, set up as `options` says.
-class ToolProcess : public ProgramRun {
- public:
-  explicit ToolProcess(const std::vector<std::string>& arguments,
-                       const ToolOptions& options = {})
-      : ProgramRun(ToolCommand(arguments, options.uid != static_cast<uid_t>(-1)),
-                   RunnerOptions(options)) {}
-};
-
-ToolResult RunTool(const std::vector<std::string>& arguments, const ToolOptions& options = {}) {
-  return ToolProcess(arguments, options).Finish();
-}
-
-ToolResult RunTool(const std::vector<std::string>& arguments, uid_t uid) {
-  ToolOptions options;
-  options.uid = uid;
-  return RunTool(arguments, options);
+std::string Joined(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (const std::string& argument : arguments) text += "[" + argument + "]";
+  return text;
 }
 
 // The lines of a watch with their leading "YYYY-MM-DDTHH:MM:SS.mmm " taken
@@ -123,26 +86,6 @@ std::string WithoutTimes(const std::string& lines) {
   return result;
 }
 
-// Lays `bytes` down at `path` in one piece.
-void WriteFile(const std::string& path, const std::string& bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  ASSERT_LE(0, fd);
-  ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
-  close(fd);
-}
-
-// The whole file at `path`; "<none>" when it cannot be read.
-std::string ReadFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "<none>";
-  std::string bytes;
-  char chunk[4096];
-  ssize_t got;
-  while ((got = read(fd, chunk, sizeof(chunk))) > 0) bytes.append(chunk, static_cast<size_t>(got));
-  close(fd);
-  return bytes;
-}
-
 // `text` without its lines that begin with '#'.
 std::string WithoutComments(const std::string& text) {
   std::string kept;
@@ -155,43 +98,10 @@ std::string WithoutComments(const std::string& text) {
   return kept;
 }
 
-// A directory of the test's own for the files it hands the tool (settings,
-// saved properties), outside /run: the tool writes there by calls inside the
-// C library, which no stand-in for /run would see. Removed whole at the end.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    const char* tmp = getenv("TMPDIR");
-    std::string name = std::string(tmp != nullptr ? tmp : "/tmp") + "/camprop-test.XXXXXX";
-    if (mkdtemp(name.data()) == nullptr) abort();
-    path_ = name;
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-  ~ScratchDirectory() { RemoveTree(path_); }
-
-  // The path of `name` inside.
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // The names inside, sorted.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    DIR* dir = opendir(path_.c_str());
-    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-    }
-    if (dir != nullptr) closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::string path_;
-};
-
 // Holds a whole-file lock on the storage file, as a camera process would.
 class HeldLock {
  public:
-  explicit HeldLock(int operation) : fd_(open(kStoragePath, O_RDWR | O_CLOEXEC)) {
+  HeldLock(const std::string& path, int operation) : fd_(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
     if (fd_ < 0 || flock(fd_, operation) != 0) abort();
   }
   HeldLock(const HeldLock&) = delete;
@@ -207,12 +117,105 @@ class HeldLock {
   int fd_;
 };
 
-using CampropTest = StoreTest;
+// Each test's root: ROOT/run/camera holds the store, open to every user as
+// the private /run of the other tests is, and the files the test hands the
+// tool lie in ROOT/files. The tool runs as `camprop --root ROOT`.
+class CampropTest : public testing::Test {
+ protected:
+  using ToolProcess = ProgramRun;
 
-std::string Joined(const std::vector<std::string>& arguments) {
-  std::string text;
-  for (const std::string& argument : arguments) text += "[" + argument + "]";
-  return text;
+  // The test's own reads and writes of the store go past the hooks, which
+  // are for the tool's.
+  CampropTest() : root_(0755), store_(CameraDir(root_).c_str()) {
+    EXPECT_EQ(0, mkdir((root_ / "run").c_str(), 0755));
+    EXPECT_EQ(0, mkdir((root_ / "files").c_str(), 0755));
+    ResetStore();
+  }
+
+  static std::string CameraDir(const TempDir& root) { return root / "run/camera"; }
+  std::string camera() const { return CameraDir(root_); }
+  std::string path() const { return store_.path(); }
+  // The path of `name` among the files the test hands the tool.
+  std::string file(const std::string& name) const { return root_ / ("files/" + name); }
+  const propstore::Store& store() const { return store_; }
+
+  // What a reboot does to /run: the store's directory empty again.
+  void ResetStore() const {
+    RemoveTree(camera());
+    EXPECT_EQ(0, mkdir(camera().c_str(), 0777));
+    EXPECT_EQ(0, chmod(camera().c_str(), 0777));
+  }
+  std::string StoreBytes() const { return ReadFile(path()); }
+  void SetStoreBytes(const std::string& bytes) const { ASSERT_TRUE(WriteFile(path(), bytes)); }
+  bool StoreExists() const { return access(path().c_str(), F_OK) == 0; }
+  std::string Lookup(const std::string& key) const {
+    char value[PROPERTY_VALUE_SIZE];
+    return store_.Get(key.c_str(), value).ok() ? value : "<none>";
+  }
+  void Set(const std::string& key, const std::string& value) const {
+    ASSERT_TRUE(store_.Set(key.c_str(), value.c_str()).ok()) << key;
+  }
+
+  // The command that starts camprop on this root with `arguments`, through
+  // the emulator in a cross-built tree. A child that drops to another user
+  // runs a copy in the root, which every user may enter, since the build
+  // tree may lie in a home only its owner can enter.
+  std::vector<std::string> Command(const std::vector<std::string>& arguments,
+                                   bool as_other_user) const {
+    std::string program = CAMPROP_PATH;
+    if (as_other_user) {
+      program = root_ / "camprop";
+      if (access(program.c_str(), X_OK) != 0) {
+        EXPECT_TRUE(WriteFile(program, ReadFile(CAMPROP_PATH)));
+        EXPECT_EQ(0, chmod(program.c_str(), 0755));
+      }
+    }
+    std::vector<std::string> full = {"--root", root_.path()};
+    full.insert(full.end(), arguments.begin(), arguments.end());
+    return TargetCommand(program, full);
+  }
+
+  std::unique_ptr<ToolProcess> Start(const std::vector<std::string>& arguments,
+                                     const ToolOptions& options = {}) const {
+    return std::make_unique<ToolProcess>(
+        Command(arguments, options.uid != static_cast<uid_t>(-1)), RunnerOptions(options));
+  }
+  ToolResult RunTool(const std::vector<std::string>& arguments, const ToolOptions& options = {}) const {
+    return Start(arguments, options)->Finish();
+  }
+  ToolResult RunTool(const std::vector<std::string>& arguments, uid_t uid) const {
+    ToolOptions options;
+    options.uid = uid;
+    return RunTool(arguments, options);
+  }
+
+  // camprop's commands in a forked copy of this test, on a store that makes
+  // its C-library calls through the hooks of calls_.
+  std::unique_ptr<ToolProcess> StartHooked(const std::vector<std::string>& arguments,
+                                           const ToolOptions& options = {}) const {
+    std::vector<std::string> full = {"camprop", "--root", root_.path()};
+    full.insert(full.end(), arguments.begin(), arguments.end());
+    return std::make_unique<ToolProcess>(
+        [this, full] {
+          std::vector<char*> argv;
+          for (const std::string& argument : full) argv.push_back(const_cast<char*>(argument.c_str()));
+          argv.push_back(nullptr);
+          return camprop::Main(static_cast<int>(full.size()), argv.data(), calls_.table());
+        },
+        RunnerOptions(options));
+  }
+  ToolResult RunHooked(const std::vector<std::string>& arguments, const ToolOptions& options = {}) const {
+    return StartHooked(arguments, options)->Finish();
+  }
+
+  HookedCalls calls_;
+  TempDir root_;
+  propstore::Store store_;
+};
+
+// Lays `bytes` down at `path` in one piece.
+void PutFile(const std::string& path, const std::string& bytes) {
+  ASSERT_TRUE(WriteFile(path, bytes)) << path;
 }
 
 TEST_F(CampropTest, HelpSucceedsAndBadCommandLinesAreUsageErrors) {
@@ -223,7 +226,7 @@ TEST_F(CampropTest, HelpSucceedsAndBadCommandLinesAreUsageErrors) {
   for (const auto& arguments : help) {
     const ToolResult result = RunTool(arguments);
     EXPECT_EQ(0, result.status) << Joined(arguments);
-    EXPECT_NE(std::string::npos, result.out.find("usage: camprop get [--] KEY [DEFAULT]"));
+    EXPECT_NE(std::string::npos, result.out.find("camprop get [--] KEY [DEFAULT]"));
     EXPECT_NE(std::string::npos, result.out.find("camprop watch [--count N]"));
     EXPECT_EQ("", result.err) << Joined(arguments);
   }
@@ -242,7 +245,7 @@ TEST_F(CampropTest, HelpSucceedsAndBadCommandLinesAreUsageErrors) {
   }
   EXPECT_NE(std::string::npos, RunTool({"frob"}).err.find("unknown command 'frob'"));
   EXPECT_NE(std::string::npos, RunTool({"get", "-x", "k"}).err.find("unknown option '-x'"));
-  EXPECT_FALSE(StoreFileExists());
+  EXPECT_FALSE(StoreExists());
 }
 
 TEST_F(CampropTest, DoubleDashEndsTheOptionsAndOperandsMayBeginWithADash) {
@@ -250,7 +253,7 @@ TEST_F(CampropTest, DoubleDashEndsTheOptionsAndOperandsMayBeginWithADash) {
   ASSERT_EQ(0, RunTool({"set", "level", "-1"}).status);  // options end at the first operand
   EXPECT_EQ("--help", Lookup("-k"));
   EXPECT_EQ("-1", Lookup("level"));
-  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, StoreBytes().size());
   EXPECT_EQ("--help\n", RunTool({"get", "--", "-k", "-"}).out);
   EXPECT_EQ("-1\n", RunTool({"get", "level", "--help"}).out);
   const ToolResult unset = RunTool({"get", "--", "KEY"});
@@ -265,18 +268,18 @@ TEST_F(CampropTest, SetWritesTheStoreLayoutAndGetReadsWhatTheLibraryStored) {
   const mode_t mask = umask(022);
   ASSERT_EQ(0, RunTool({"set", "persist.qvx.camera.log_level", "3"}).status);
   umask(mask);
-  EXPECT_EQ(RecordBytes("persist.qvx.camera.log_level", "3"), ReadStoreFile());
-  struct stat store;
-  ASSERT_EQ(0, stat(kStoragePath, &store));
-  EXPECT_EQ(geteuid() == 0 ? 0664u : 0644u, store.st_mode & 0777);
-  EXPECT_EQ(3, property_get_int32("persist.qvx.camera.log_level", -1));
+  EXPECT_EQ(RecordBytes("persist.qvx.camera.log_level", "3"), StoreBytes());
+  struct stat info;
+  ASSERT_EQ(0, stat(path().c_str(), &info));
+  EXPECT_EQ(geteuid() == 0 ? 0664u : 0644u, info.st_mode & 0777);
+  EXPECT_EQ("3", Lookup("persist.qvx.camera.log_level"));
 
   // An update rewrites the record in place.
   ASSERT_EQ(0, RunTool({"set", "persist.qvx.camera.log_level", "5"}).status);
-  EXPECT_EQ(static_cast<size_t>(PROPERTY_RECORD_SIZE), ReadStoreFile().size());
+  EXPECT_EQ(static_cast<size_t>(PROPERTY_RECORD_SIZE), StoreBytes().size());
 
-  ASSERT_EQ(0, property_set("vendor.debug.x", "on"));
-  ASSERT_EQ(0, property_set("empty", ""));
+  Set("vendor.debug.x", "on");
+  Set("empty", "");
   const ToolResult got = RunTool({"get", "vendor.debug.x"});
   EXPECT_EQ(0, got.status);
   EXPECT_EQ("on\n", got.out);
@@ -291,15 +294,14 @@ TEST_F(CampropTest, GetOfUnsetKeyFailsUnlessGivenADefault) {
   ToolResult result = RunTool({"get", "k"});
   EXPECT_EQ(1, result.status);
   EXPECT_EQ("", result.out);
-  EXPECT_EQ("camprop: k is not set: /run/camera/property_storage does not exist\n",
-            result.err);
-  EXPECT_FALSE(StoreFileExists());
+  EXPECT_EQ("camprop: k is not set: " + path() + " does not exist\n", result.err);
+  EXPECT_FALSE(StoreExists());
 
   result = RunTool({"get", "k", "dflt"});
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("dflt\n", result.out);
 
-  ASSERT_EQ(0, property_set("other", "v"));
+  Set("other", "v");
   result = RunTool({"get", "k"});
   EXPECT_EQ(1, result.status);
   EXPECT_EQ("camprop: k is not set\n", result.err);
@@ -315,12 +317,12 @@ TEST_F(CampropTest, OverLongKeysAndValuesAreRefusedAndNothingIsStored) {
   EXPECT_EQ(2, result.status);
   EXPECT_EQ("camprop: key is 64 bytes long; a key holds at most 63 bytes (nothing stored)\n",
             result.err);
-  EXPECT_FALSE(StoreFileExists());
+  EXPECT_FALSE(StoreExists());
 
   result = RunTool({"set", "k", std::string(92, 'v')});
   EXPECT_EQ(2, result.status);
   EXPECT_NE(std::string::npos, result.err.find("value is 92 bytes long"));
-  EXPECT_FALSE(StoreFileExists());
+  EXPECT_FALSE(StoreExists());
 
   result = RunTool({"get", key64, "dflt"});
   EXPECT_EQ(2, result.status);
@@ -333,11 +335,11 @@ TEST_F(CampropTest, OverLongKeysAndValuesAreRefusedAndNothingIsStored) {
 
 TEST_F(CampropTest, ListShowsEveryRecordInFileOrderWithDuplicatesMarked) {
   const std::string long_key(70, 'L');
-  ASSERT_EQ(0, property_set("a", "1"));
+  Set("a", "1");
   // Each update through a cut key appends another record of the same key.
-  ASSERT_EQ(0, property_set(long_key.c_str(), "first"));
-  ASSERT_EQ(0, property_set(long_key.c_str(), "second"));
-  ASSERT_EQ(0, property_set("ctl", "tab\there, space\\"));
+  Set(long_key.c_str(), "first");
+  Set(long_key.c_str(), "second");
+  Set("ctl", "tab\there, space\\");
   const ToolResult result = RunTool({"list"});
   EXPECT_EQ(1, result.status);  // a duplicate is damage, as check says
   const std::string cut(63, 'L');
@@ -355,7 +357,7 @@ TEST_F(CampropTest, ListOfMissingFileSaysSoAndListOfDamagedFileMarksIt) {
   EXPECT_EQ("", result.out);
   EXPECT_NE(std::string::npos, result.err.find("does not exist"));
 
-  WriteStoreFile(RecordBytes("k", "v") + RecordBytes(std::string(64, 'K'), "x") +
+  SetStoreBytes(RecordBytes("k", "v") + RecordBytes(std::string(64, 'K'), "x") +
                  RecordBytes("w", std::string(92, 'V')) + "partial");
   result = RunTool({"list"});
   EXPECT_EQ(1, result.status);
@@ -371,18 +373,17 @@ TEST_F(CampropTest, ListOfMissingFileSaysSoAndListOfDamagedFileMarksIt) {
 TEST_F(CampropTest, CheckPassesASoundStoreAndAMissingOne) {
   ToolResult result = RunTool({"check"});
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ("/run/camera/property_storage does not exist: no property has been stored\n",
-            result.out);
+  EXPECT_EQ(path() + " does not exist: no property has been stored\n", result.out);
 
-  ASSERT_EQ(0, property_set("a", "1"));
-  ASSERT_EQ(0, property_set("b", ""));
+  Set("a", "1");
+  Set("b", "");
   result = RunTool({"check"});
   EXPECT_EQ(0, result.status);
-  EXPECT_EQ("/run/camera/property_storage: 312 bytes, 2 records: ok\n", result.out);
+  EXPECT_EQ(path() + ": 312 bytes, 2 records: ok\n", result.out);
 }
 
 TEST_F(CampropTest, CheckReportsEveryKindOfDamageAndFails) {
-  WriteStoreFile(RecordBytes("a", "1") + RecordBytes(std::string(64, 'K'), "x") +
+  SetStoreBytes(RecordBytes("a", "1") + RecordBytes(std::string(64, 'K'), "x") +
                  RecordBytes("b", std::string(92, 'V')) + RecordBytes("a", "2") +
                  std::string(20, 'p'));
   const ToolResult result = RunTool({"check"});
@@ -391,153 +392,153 @@ TEST_F(CampropTest, CheckReportsEveryKindOfDamageAndFails) {
             "record #2: value field has no NUL within its 92 bytes\n"
             "record #3: key [a] repeats record #0; this record is never read or updated\n"
             "partial record: 20 bytes at offset 624 (not a record; the next new key "
-            "overwrites it)\n"
-            "/run/camera/property_storage: 644 bytes, 4 records: damaged (4 problems)\n",
+            "overwrites it)\n" +
+                path() + ": 644 bytes, 4 records: damaged (4 problems)\n",
             result.out);
 
   // Each kind alone is enough to fail.
-  WriteStoreFile(RecordBytes("a", "1") + "x");
+  SetStoreBytes(RecordBytes("a", "1") + "x");
   EXPECT_EQ("partial record: 1 byte at offset 156 (not a record; the next new key "
-            "overwrites it)\n"
-            "/run/camera/property_storage: 157 bytes, 1 record: damaged (1 problem)\n",
+            "overwrites it)\n" +
+                path() + ": 157 bytes, 1 record: damaged (1 problem)\n",
             RunTool({"check"}).out);
-  WriteStoreFile(RecordBytes("a", "1") + RecordBytes("a", "1"));
+  SetStoreBytes(RecordBytes("a", "1") + RecordBytes("a", "1"));
   EXPECT_EQ(1, RunTool({"check"}).status);
 }
 
 TEST_F(CampropTest, UnreadableOrForeignFileIsReportedNotTakenAsEmpty) {
-  ASSERT_EQ(0, property_set("k", "v"));
-  ASSERT_EQ(0, chmod(kStoragePath, 0600));
+  Set("k", "v");
+  ASSERT_EQ(0, chmod(path().c_str(), 0600));
   ToolResult result = RunTool({"get", "k", "dflt"}, 65534);
   if (result.status == kCannotSwitchUser) GTEST_SKIP() << "cannot switch users here";
   EXPECT_EQ(1, result.status);
   EXPECT_EQ("", result.out);
-  EXPECT_EQ("camprop: cannot read /run/camera/property_storage: permission denied\n",
-            result.err);
+  EXPECT_EQ("camprop: cannot read " + path() + ": permission denied\n", result.err);
   EXPECT_EQ(1, RunTool({"list"}, 65534).status);
   EXPECT_EQ(1, RunTool({"check"}, 65534).status);
   result = RunTool({"set", "k", "w"}, 65534);
   EXPECT_EQ(1, result.status);
-  EXPECT_EQ("camprop: cannot store k in /run/camera/property_storage: permission denied\n",
-            result.err);
+  EXPECT_EQ("camprop: cannot store k in " + path() + ": permission denied\n", result.err);
   EXPECT_EQ("v\n", RunTool({"get", "k"}).out);
 
   // Kept to a group this user is not in: the complaint says how to join it.
-  ASSERT_EQ(0, chmod(kStoragePath, 0660));
-  ASSERT_EQ(0, chown(kStorageDir, 0, 0));
-  ASSERT_EQ(0, chmod(kStorageDir, 03770));
-  const std::string denied = "permission denied (/run/camera is for the group root, which "
+  ASSERT_EQ(0, chmod(path().c_str(), 0660));
+  ASSERT_EQ(0, chown(camera().c_str(), 0, 0));
+  ASSERT_EQ(0, chmod(camera().c_str(), 03770));
+  const std::string denied = "permission denied (" + camera() + " is for the group root, which "
                              "this user is not in: join it with 'sudo usermod -aG root ";
   EXPECT_EQ(0u, RunTool({"get", "k"}, 65534).err.find("camprop: cannot read " +
-                                                      std::string(kStoragePath) + ": " + denied));
+                                                      path() + ": " + denied));
   EXPECT_EQ(0u, RunTool({"set", "k", "w"}, 65534).err.find("camprop: cannot store k in " +
-                                                           std::string(kStoragePath) + ": " + denied));
-  ASSERT_EQ(0, chmod(kStorageDir, 0777));
+                                                           path() + ": " + denied));
+  ASSERT_EQ(0, chmod(camera().c_str(), 0777));
 
   // A link planted at the path is refused, never followed.
-  ASSERT_EQ(0, rename(kStoragePath, "/run/camera/elsewhere"));
-  ASSERT_EQ(0, symlink("/run/camera/elsewhere", kStoragePath));
+  ASSERT_EQ(0, rename(path().c_str(), (camera() + "/elsewhere").c_str()));
+  ASSERT_EQ(0, symlink((camera() + "/elsewhere").c_str(), path().c_str()));
   result = RunTool({"check"});
   EXPECT_EQ(1, result.status);
   EXPECT_NE(std::string::npos, result.err.find("symbolic link"));
 }
 
-// One command's result under a condition of the store: its status, its
-// standard output and its complaint (without "camprop: ").
-struct ConditionCase {
-  const char* command;
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Every command names a condition of the store in the same words: each of
-// `cases` run once the store is reset and `make` has set the condition up.
-void ExpectOneMessageInEveryCommand(const std::function<void()>& make,
-                                    const std::vector<ConditionCase>& cases) {
-  ResetStore();
-  make();
-  for (const ConditionCase& expected : cases) {
-    SCOPED_TRACE(expected.command);
-    std::vector<std::string> arguments{expected.command};
-    if (arguments[0] == "get") arguments.push_back("k");
-    if (arguments[0] == "set") arguments.insert(arguments.end(), {"k", "v"});
-    const ToolResult result = RunTool(arguments);
-    EXPECT_EQ(expected.status, result.status);
-    EXPECT_EQ(expected.out.empty() ? "" : expected.out + "\n", result.out);
-    EXPECT_EQ(expected.err.empty() ? "" : "camprop: " + expected.err + "\n", result.err);
+TEST_F(CampropTest, EachConditionOfTheStoreGetsOneMessageInEveryCommand) {
+  // One command's result under a condition: its status, its standard output
+  // and its complaint (without "camprop: ").
+  struct Result {
+    const char* command;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const std::string no_dir = "the directory " + camera() + " does not exist";
+  const std::string read_only = camera() + " is on a read-only file system";
+  const std::string not_regular = "is not a regular file";
+  const auto refuse_writes = [this] {
+    // A read-only file system refuses to create, and says so to access().
+    calls_.open = [](const char* path, int flags, mode_t mode) {
+      if ((flags & O_CREAT) == 0) return kSystemCalls.open(path, flags, mode);
+      errno = EROFS;
+      return -1;
+    };
+    calls_.access = [](const char*, int) {
+      errno = EROFS;
+      return -1;
+    };
+  };
+  const struct {
+    const char* condition;
+    std::function<void()> make;
+    std::vector<Result> results;
+  } rows[] = {
+      {"no directory", [&] { ASSERT_EQ(0, rmdir(camera().c_str())); },
+       {{"get", 1, "", "k is not set: " + no_dir},
+        {"set", 1, "", "cannot store k in " + path() + ": " + no_dir},
+        {"list", 0, "", no_dir + ": no property can be stored"},
+        {"check", 1, no_dir + ": no property can be stored", ""}}},
+      {"read-only", refuse_writes,
+       {{"get", 1, "", "k is not set: " + read_only},
+        {"set", 1, "", "cannot store k in " + path() + ": " + read_only},
+        {"list", 0, "", read_only + ": no property can be stored"},
+        {"check", 1, read_only + ": no property can be stored", ""}}},
+      {"a directory at the path", [&] { ASSERT_EQ(0, mkdir(path().c_str(), 0755)); },
+       {{"get", 1, "", "cannot read " + path() + ": " + not_regular},
+        {"set", 1, "", "cannot store k in " + path() + ": " + not_regular},
+        {"list", 1, "", "cannot read " + path() + ": " + not_regular},
+        {"check", 1, "", "cannot read " + path() + ": " + not_regular}}},
+  };
+  for (const auto& row : rows) {
+    ResetStore();
+    row.make();
+    for (const Result& expected : row.results) {
+      SCOPED_TRACE(std::string(row.condition) + ": " + expected.command);
+      std::vector<std::string> arguments{expected.command};
+      if (arguments[0] == "get") arguments.push_back("k");
+      if (arguments[0] == "set") arguments.insert(arguments.end(), {"k", "v"});
+      const ToolResult result = RunHooked(arguments);
+      EXPECT_EQ(expected.status, result.status);
+      EXPECT_EQ(expected.out.empty() ? "" : expected.out + "\n", result.out);
+      EXPECT_EQ(expected.err.empty() ? "" : "camprop: " + expected.err + "\n", result.err);
+    }
   }
 }
 
-TEST_F(CampropTest, MissingDirectoryGetsOneMessageInEveryCommand) {
-  const std::string no_dir = "the directory /run/camera does not exist";
-  ExpectOneMessageInEveryCommand(
-      [] { ASSERT_EQ(0, rmdir(kStorageDir)); },
-      {{"get", 1, "", "k is not set: " + no_dir},
-       {"set", 1, "", "cannot store k in " + std::string(kStoragePath) + ": " + no_dir},
-       {"list", 0, "", no_dir + ": no property can be stored"},
-       {"check", 1, no_dir + ": no property can be stored", ""}});
-}
-
-TEST_F(CampropTest, ReadOnlyDirectoryGetsOneMessageInEveryCommand) {
-  if (const char* why = StoreMountsUnavailable()) GTEST_SKIP() << why;
-  const std::string read_only = "/run/camera is on a read-only file system";
-  ExpectOneMessageInEveryCommand(
-      [] { ASSERT_TRUE(MountStoreFilesystem(1 << 20, true)); },
-      {{"get", 1, "", "k is not set: " + read_only},
-       {"set", 1, "", "cannot store k in " + std::string(kStoragePath) + ": " + read_only},
-       {"list", 0, "", read_only + ": no property can be stored"},
-       {"check", 1, read_only + ": no property can be stored", ""}});
-}
-
-TEST_F(CampropTest, DirectoryAtThePathGetsOneMessageInEveryCommand) {
-  const std::string not_regular = "cannot read " + std::string(kStoragePath) +
-                                  ": is not a regular file";
-  ExpectOneMessageInEveryCommand(
-      [] { ASSERT_EQ(0, mkdir(kStoragePath, 0755)); },
-      {{"get", 1, "", not_regular},
-       {"set", 1, "", "cannot store k in " + std::string(kStoragePath) + ": is not a regular file"},
-       {"list", 1, "", not_regular},
-       {"check", 1, "", not_regular}});
-}
-
 TEST_F(CampropTest, ReadersWaitForAWriterAndRunBesideOtherReaders) {
-  ASSERT_EQ(0, property_set("k", "old"));
+  Set("k", "old");
   {
-    HeldLock writer(LOCK_EX);
-    ToolProcess get({"get", "k"});
-    ToolProcess list({"list"});
-    EXPECT_TRUE(get.StillRunningAfter(300));
-    EXPECT_TRUE(list.StillRunningAfter(0));
+    HeldLock writer(path(), LOCK_EX);
+    const auto get = Start({"get", "k"});
+    const auto list = Start({"list"});
+    EXPECT_TRUE(get->StillRunningAfter(300));
+    EXPECT_TRUE(list->StillRunningAfter(0));
     // The writer finishes its record before it lets go.
     const std::string record = RecordBytes("k", "new");
     ASSERT_EQ(static_cast<ssize_t>(record.size()),
               pwrite(writer.fd(), record.data(), record.size(), 0));
     writer.Change(LOCK_SH);
-    EXPECT_EQ("new\n", get.Finish().out);
-    EXPECT_EQ("#0 [k]: [new]\n", list.Finish().out);
+    EXPECT_EQ("new\n", get->Finish().out);
+    EXPECT_EQ("#0 [k]: [new]\n", list->Finish().out);
     // Shared with the reader that now holds the file.
     EXPECT_EQ(0, RunTool({"check"}).status);
   }
 }
 
 TEST_F(CampropTest, SetWaitsForEveryReaderToLetGo) {
-  ASSERT_EQ(0, property_set("k", "old"));
+  Set("k", "old");
   ToolResult result;
   {
-    HeldLock reader(LOCK_SH);
-    ToolProcess set({"set", "k", "new"});
-    EXPECT_TRUE(set.StillRunningAfter(300));
+    HeldLock reader(path(), LOCK_SH);
+    const auto set = Start({"set", "k", "new"});
+    EXPECT_TRUE(set->StillRunningAfter(300));
     EXPECT_EQ("old\n", RunTool({"get", "k"}).out);
     reader.Change(LOCK_UN);
-    result = set.Finish();
+    result = set->Finish();
   }
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("new\n", RunTool({"get", "k"}).out);
 }
 
 TEST_F(CampropTest, OutputThatIsLostAndReadErrorsFailTheCommand) {
-  ASSERT_EQ(0, property_set("k", "v"));
+  Set("k", "v");
   struct Case {
     std::vector<std::string> arguments;
     const char* output;  // "" closes standard output
@@ -564,7 +565,7 @@ TEST_F(CampropTest, OutputThatIsLostAndReadErrorsFailTheCommand) {
   ToolOptions closed;
   closed.output = "";
   EXPECT_EQ(0, RunTool({"set", "k", "w"}, closed).status);
-  EXPECT_EQ(RecordBytes("k", "w"), ReadStoreFile());
+  EXPECT_EQ(RecordBytes("k", "w"), StoreBytes());
 
   // The second read of a scan fails: the first held the whole records of one
   // read buffer, which come before the complaint on a merged stream.
@@ -575,58 +576,66 @@ TEST_F(CampropTest, OutputThatIsLostAndReadErrorsFailTheCommand) {
     bytes += RecordBytes("key." + n, "v" + n);
     if (i < first_read) listed += "#" + n + " [key." + n + "]: [v" + n + "]\n";
   }
-  WriteStoreFile(bytes);
-  ToolOptions failing;
-  failing.failing_read = 2;
-  failing.merged = true;
-  const std::string complaint =
-      "camprop: reading /run/camera/property_storage failed after " +
-      std::to_string(first_read) + " records: Input/output error\n";
+  SetStoreBytes(bytes);
+  int read_count = 0;
+  calls_.pread = [&read_count](int fd, void* buffer, size_t count, off_t offset) {
+    if (++read_count == 2) {
+      errno = EIO;
+      return ssize_t{-1};
+    }
+    return kSystemCalls.pread(fd, buffer, count, offset);
+  };
+  ToolOptions merged;
+  merged.merged = true;
+  const std::string complaint = "camprop: reading " + path() + " failed after " +
+                                std::to_string(first_read) + " records: Input/output error\n";
   const std::vector<std::pair<std::vector<std::string>, std::string>> reads = {
       {{"list"}, listed + complaint},
       {{"check"}, complaint},
       {{"get", "key." + std::to_string(first_read + 10), "default"}, complaint},
   };
   for (const auto& [arguments, out] : reads) {
-    const ToolResult result = RunTool(arguments, failing);
+    const ToolResult result = RunHooked(arguments, merged);
     EXPECT_EQ(1, result.status) << Joined(arguments);
     EXPECT_EQ(out, result.out) << Joined(arguments);
   }
   // A key found before the failing read is found, as the store's lookup finds it.
-  EXPECT_EQ("v20\n", RunTool({"get", "key.20"}, failing).out);
+  EXPECT_EQ("v20\n", RunHooked({"get", "key.20"}).out);
 
-  // A write cut short, as on a full disk, is reported by its cause.
-  ToolOptions full;
-  full.short_write = true;
-  const ToolResult stored = RunTool({"set", "new.key", "v"}, full);
+  // A full disk is reported by its cause, and nothing of the record stays.
+  calls_.pread = nullptr;
+  calls_.fallocate = [](int, int, off_t, off_t) {
+    errno = ENOSPC;
+    return -1;
+  };
+  const ToolResult stored = RunHooked({"set", "new.key", "v"});
   EXPECT_EQ(1, stored.status);
-  EXPECT_EQ("camprop: cannot store new.key in /run/camera/property_storage: "
-            "No space left on device\n",
+  EXPECT_EQ("camprop: cannot store new.key in " + path() + ": No space left on device\n",
             stored.err);
-  EXPECT_TRUE(bytes == ReadStoreFile()) << "the part written was not cut off";
+  EXPECT_TRUE(bytes == StoreBytes()) << "the record was written";
 }
 
 TEST_F(CampropTest, ListAndCheckLetGoOfTheLockBeforeTheyPrint) {
   // Either report of this file fills a pipe many times over.
   std::string bytes = RecordBytes("k", "old");
   for (int i = 0; i < 5000; ++i) bytes += RecordBytes("k", "dead");
-  WriteStoreFile(bytes);
-  ToolProcess list({"list"});
-  ToolProcess check({"check"});
+  SetStoreBytes(bytes);
+  const auto list = Start({"list"});
+  const auto check = Start({"check"});
   // Both have begun to print into pipes that nobody reads: they stay blocked
   // until Finish() reads them.
-  ASSERT_TRUE(list.WaitForUnreadOutput());
-  ASSERT_TRUE(check.WaitForUnreadOutput());
+  ASSERT_TRUE(list->WaitForUnreadOutput());
+  ASSERT_TRUE(check->WaitForUnreadOutput());
   const ToolResult set = RunTool({"set", "k", "new"});
   EXPECT_EQ(0, set.status) << "a reader blocked on its output kept the lock";
   EXPECT_EQ("new\n", RunTool({"get", "k"}).out);
   // Each printed the file as it was when it copied it.
-  const ToolResult listed = list.Finish();
+  const ToolResult listed = list->Finish();
   EXPECT_EQ(1, listed.status);
   EXPECT_EQ(0u, listed.out.find("#0 [k]: [old]\n"
                                 "#1 [k]: [dead]  (duplicate of #0: never read or updated)\n"));
   EXPECT_EQ(5001, std::count(listed.out.begin(), listed.out.end(), '\n'));
-  const ToolResult checked = check.Finish();
+  const ToolResult checked = check->Finish();
   EXPECT_EQ(1, checked.status);
   EXPECT_NE(std::string::npos, checked.out.find(": 780156 bytes, 5001 records: damaged"));
 }
@@ -634,7 +643,7 @@ TEST_F(CampropTest, ListAndCheckLetGoOfTheLockBeforeTheyPrint) {
 TEST_F(CampropTest, GetEscapesControlBytesOnlyForATerminal) {
   if (!PseudoTerminalAvailable()) GTEST_SKIP() << "no pseudo-terminal here";
   const std::string hostile = "\033]0;owned\007\033[2J";
-  ASSERT_EQ(0, property_set("title", hostile.c_str()));
+  Set("title", hostile.c_str());
   // Scripts get the bytes as stored.
   EXPECT_EQ(hostile + "\n", RunTool({"get", "title"}).out);
   ToolOptions options;
@@ -648,25 +657,25 @@ TEST_F(CampropTest, GetEscapesControlBytesOnlyForATerminal) {
 
 TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
   // There is no file yet; the watch waits for one.
-  ToolProcess watch({"watch", "--count", "6", "--timeout", "60", "cam."});
-  ASSERT_TRUE(watch.WaitForError("interrupt to stop"));
+  const auto watch = Start({"watch", "--count", "6", "--timeout", "60", "cam."});
+  ASSERT_TRUE(watch->WaitForError("interrupt to stop"));
   ASSERT_EQ(0, RunTool({"set", "cam.a", "1"}).status);
-  ASSERT_TRUE(watch.WaitForOutput("[cam.a]: (new) -> [1]\n"));
+  ASSERT_TRUE(watch->WaitForOutput("[cam.a]: (new) -> [1]\n"));
   // A value rewritten unchanged and a key outside the prefix print nothing.
-  ASSERT_EQ(0, property_set("cam.a", "1"));
-  ASSERT_EQ(0, property_set("other", "x"));
-  ASSERT_EQ(0, property_set("cam.a", "2"));
-  ASSERT_TRUE(watch.WaitForOutput("[cam.a]: [1] -> [2]\n"));
+  Set("cam.a", "1");
+  Set("other", "x");
+  Set("cam.a", "2");
+  ASSERT_TRUE(watch->WaitForOutput("[cam.a]: [1] -> [2]\n"));
   // Replaced by a damaged file: a key without its NUL, a partial tail.
-  WriteFile(std::string(kStorageDir) + "/replacement",
-            RecordBytes("cam.a", "2") + RecordBytes("cam." + std::string(60, 'x'), "lost") +
-                RecordBytes("cam.b", "\033[2J") + "cut");
-  ASSERT_EQ(0, rename("/run/camera/replacement", kStoragePath));
-  ASSERT_TRUE(watch.WaitForOutput("[cam.b]: (new) -> [\\x1b[2J]\n"));
-  ASSERT_EQ(0, property_set("cam.b", "b"));
-  ASSERT_TRUE(watch.WaitForOutput("[cam.b]: [\\x1b[2J] -> [b]\n"));
-  ASSERT_EQ(0, unlink(kStoragePath));
-  const ToolResult result = watch.Finish();
+  PutFile(camera() + "/replacement",
+          RecordBytes("cam.a", "2") + RecordBytes("cam." + std::string(60, 'x'), "lost") +
+              RecordBytes("cam.b", "\033[2J") + "cut");
+  ASSERT_EQ(0, rename((camera() + "/replacement").c_str(), path().c_str()));
+  ASSERT_TRUE(watch->WaitForOutput("[cam.b]: (new) -> [\\x1b[2J]\n"));
+  Set("cam.b", "b");
+  ASSERT_TRUE(watch->WaitForOutput("[cam.b]: [\\x1b[2J] -> [b]\n"));
+  ASSERT_EQ(0, unlink(path().c_str()));
+  const ToolResult result = watch->Finish();
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("[cam.a]: (new) -> [1]\n"
             "[cam.a]: [1] -> [2]\n"
@@ -678,14 +687,14 @@ TEST_F(CampropTest, WatchPrintsEachChangeOnceAsItHappens) {
 }
 
 TEST_F(CampropTest, WatchWaitsForItsDirectoryAndEndsAtItsTimeout) {
-  ASSERT_EQ(0, rmdir(kStorageDir));
-  ToolProcess watch({"watch", "--count", "1", "--timeout", "60"});
-  ASSERT_TRUE(watch.WaitForError("camprop: the directory /run/camera does not exist: no "
-                                 "property can be stored; waiting for it\n"));
-  ASSERT_TRUE(watch.WaitForError("interrupt to stop"));
-  ASSERT_EQ(0, mkdir(kStorageDir, 0777));
-  ASSERT_EQ(0, property_set("k", "v"));
-  const ToolResult result = watch.Finish();
+  ASSERT_EQ(0, rmdir(camera().c_str()));
+  const auto watch = Start({"watch", "--count", "1", "--timeout", "60"});
+  ASSERT_TRUE(watch->WaitForError("camprop: the directory " + camera() +
+                                  " does not exist: no property can be stored; waiting for it\n"));
+  ASSERT_TRUE(watch->WaitForError("interrupt to stop"));
+  ASSERT_EQ(0, mkdir(camera().c_str(), 0777));
+  Set("k", "v");
+  const ToolResult result = watch->Finish();
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("[k]: (new) -> [v]\n", WithoutTimes(result.out));
 
@@ -699,31 +708,37 @@ TEST_F(CampropTest, WatchLooksOnceASecondWhereItCannotWatchAndSaysSo) {
   struct Row {
     const char* name;
     uid_t uid;          // run as this user; -1: as the test
-    mode_t dir_mode;    // of /run/camera
-    int failing_watch;  // errno of inotify_add_watch on /run/camera
-    const char* said;
+    mode_t dir_mode;    // of the store's directory
+    int failing_watch;  // errno of inotify_add_watch on the store's directory
+    std::string said;
   };
+  const std::string instead = "; reading " + path() + " once a second instead\n";
   const std::vector<Row> rows = {
       {"directory without read permission", 65534, 0711, 0,
-       "camprop: cannot watch /run/camera: permission denied; reading "
-       "/run/camera/property_storage once a second instead\n"},
+       "camprop: cannot watch " + camera() + ": permission denied" + instead},
       {"inotify watch limit reached", static_cast<uid_t>(-1), 0777, ENOSPC,
-       "camprop: cannot watch /run/camera: the limit of inotify watches is reached "
-       "(fs.inotify.max_user_watches); reading /run/camera/property_storage once a "
-       "second instead\n"},
+       "camprop: cannot watch " + camera() +
+           ": the limit of inotify watches is reached (fs.inotify.max_user_watches)" + instead},
   };
   std::string skipped;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ResetStore();
-    ASSERT_EQ(0, property_set("k", "old"));
-    ASSERT_EQ(0, chmod(kStorageDir, row.dir_mode));
+    Set("k", "old");
+    ASSERT_EQ(0, chmod(camera().c_str(), row.dir_mode));
     ToolOptions options;
     options.uid = row.uid;
-    options.failing_watch = row.failing_watch;
-    ToolProcess watch({"watch", "--count", "1", "--timeout", "60"}, options);
-    if (!watch.WaitForError("interrupt to stop")) {
-      const ToolResult result = watch.Finish();
+    calls_.inotify_add_watch = [&](int fd, const char* at, uint32_t mask) {
+      if (camera() != at || row.failing_watch == 0) {
+        return kSystemCalls.inotify_add_watch(fd, at, mask);
+      }
+      errno = row.failing_watch;
+      return -1;
+    };
+    const std::vector<std::string> arguments = {"watch", "--count", "1", "--timeout", "60"};
+    const auto watch = row.failing_watch != 0 ? StartHooked(arguments) : Start(arguments, options);
+    if (!watch->WaitForError("interrupt to stop")) {
+      const ToolResult result = watch->Finish();
       if (result.status == kCannotSwitchUser) {
         skipped += std::string(row.name) + ": cannot switch users here. ";
         continue;
@@ -731,8 +746,8 @@ TEST_F(CampropTest, WatchLooksOnceASecondWhereItCannotWatchAndSaysSo) {
       ADD_FAILURE() << result.err;
       continue;
     }
-    ASSERT_EQ(0, property_set("k", "new"));
-    const ToolResult result = watch.Finish();
+    Set("k", "new");
+    const ToolResult result = watch->Finish();
     EXPECT_EQ(0, result.status);
     EXPECT_EQ("[k]: [old] -> [new]\n", WithoutTimes(result.out));
     // Said once, however many times it looked.
@@ -743,29 +758,35 @@ TEST_F(CampropTest, WatchLooksOnceASecondWhereItCannotWatchAndSaysSo) {
 }
 
 TEST_F(CampropTest, WatchTakesItsFirstReadableSnapshotAsItsBaseline) {
-  ASSERT_EQ(0, property_set("a", "1"));
-  ASSERT_EQ(0, property_set("b", "2"));
+  Set("a", "1");
+  Set("b", "2");
   // The first read fails: a and b are there before the watch can see them.
-  ToolOptions options;
-  options.failing_read = 1;
-  ToolProcess watch({"watch", "--count", "1", "--timeout", "60"}, options);
-  ASSERT_TRUE(watch.WaitForError("waiting for it to be readable\n"));
-  ASSERT_EQ(0, chmod(kStoragePath, 0664));  // wakes the watch: it reads again
-  ASSERT_TRUE(watch.WaitForError("camprop: /run/camera/property_storage can be read again\n"));
-  ASSERT_EQ(0, property_set("c", "3"));
-  const ToolResult result = watch.Finish();
+  int reads = 0;
+  calls_.pread = [&reads](int fd, void* buffer, size_t count, off_t offset) {
+    if (++reads == 1) {
+      errno = EIO;
+      return ssize_t{-1};
+    }
+    return kSystemCalls.pread(fd, buffer, count, offset);
+  };
+  const auto watch = StartHooked({"watch", "--count", "1", "--timeout", "60"});
+  ASSERT_TRUE(watch->WaitForError("waiting for it to be readable\n"));
+  ASSERT_EQ(0, chmod(path().c_str(), 0664));  // wakes the watch: it reads again
+  ASSERT_TRUE(watch->WaitForError("camprop: " + path() + " can be read again\n"));
+  Set("c", "3");
+  const ToolResult result = watch->Finish();
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("[c]: (new) -> [3]\n", WithoutTimes(result.out));
 }
 
 TEST_F(CampropTest, ALinkToAHugeSparseFileCostsNoMemory) {
   // 100 GB that take no room on disk, at the end of a link at the path.
-  const std::string huge = std::string(kStorageDir) + "/huge";
+  const std::string huge = camera() + "/huge";
   const int fd = open(huge.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_LE(0, fd);
   ASSERT_EQ(0, ftruncate(fd, off_t{100} << 30));
   close(fd);
-  ASSERT_EQ(0, symlink(huge.c_str(), kStoragePath));
+  ASSERT_EQ(0, symlink(huge.c_str(), path().c_str()));
   for (const char* command : {"list", "check"}) {
     const ToolResult result = RunTool({command});
     EXPECT_EQ(1, result.status) << command;
@@ -790,7 +811,7 @@ TEST_F(CampropTest, ListEscapesC1ControlsButKeepsUtf8Text) {
   std::string expected;
   for (size_t i = 0; i < rows.size(); ++i) {
     const std::string key = "v" + std::to_string(i);
-    ASSERT_EQ(0, property_set(key.c_str(), rows[i].first.c_str()));
+    Set(key.c_str(), rows[i].first.c_str());
     expected += "#" + std::to_string(i) + " [" + key + "]: [" + rows[i].second + "]\n";
   }
   const ToolResult result = RunTool({"list"});
@@ -830,7 +851,7 @@ TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
       {"k=tab\there", "control byte 0x09 in the value"},
       {"k=\x1b[2J", "control byte 0x1b in the value"},
   };
-  ScratchDirectory dir;
+  TempDir dir;
   const std::string good_file = dir / "10-good.conf", bad_file = dir / "20-bad.conf";
   std::string text, listed, complaints;
   for (const Row& row : good) {
@@ -840,13 +861,13 @@ TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
                 row.result + "\n";
     }
   }
-  WriteFile(good_file, text);
+  PutFile(good_file, text);
   text.clear();
   for (size_t i = 0; i < bad.size(); ++i) {
     text += bad[i].line + "\n";
     complaints += bad_file + ":" + std::to_string(i + 1) + ": " + bad[i].result + "\n";
   }
-  WriteFile(bad_file, text.substr(0, text.size() - 1));  // the last line without its newline
+  PutFile(bad_file, text.substr(0, text.size() - 1));  // the last line without its newline
 
   // A bad or unreadable file is left out whole; the sound one still counts.
   const std::string saved = "--file=" + dir / "none.properties";
@@ -865,19 +886,26 @@ TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
 
   // One pass under one lock: the store is read once (a second read would
   // fail here), so a reader sees all of the load or none of it.
-  WriteStoreFile("");
-  ToolOptions one_read;
-  one_read.failing_read = 2;
-  result = RunTool({"load", saved, good_file}, one_read);
+  SetStoreBytes("");
+  int reads = 0;
+  calls_.pread = [&reads](int fd, void* buffer, size_t count, off_t offset) {
+    if (++reads == 2) {
+      errno = EIO;
+      return ssize_t{-1};
+    }
+    return kSystemCalls.pread(fd, buffer, count, offset);
+  };
+  result = RunHooked({"load", saved, good_file});
+  calls_.pread = nullptr;
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("", result.out + result.err);
   EXPECT_EQ(listed, RunTool({"list"}).out);
 
   // A directory stands for its *.conf files in name order: a later file
   // overrides an earlier one; hidden files and other names are not read.
-  WriteFile(dir / "05-first.conf", "plain=0\nfirst=1\n");
-  WriteFile(dir / ".hidden.conf", "hidden=1\n");
-  WriteFile(dir / "notes.txt", "notes=1\n");
+  PutFile(dir / "05-first.conf", "plain=0\nfirst=1\n");
+  PutFile(dir / ".hidden.conf", "hidden=1\n");
+  PutFile(dir / "notes.txt", "notes=1\n");
   // Left out in silence, as sysctl.d does: a directory, a masked file.
   ASSERT_EQ(0, mkdir((dir / "sub.conf").c_str(), 0755));
   ASSERT_EQ(0, symlink("/dev/null", (dir / "masked.conf").c_str()));
@@ -889,6 +917,16 @@ TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
   EXPECT_EQ("1\n", RunTool({"get", "first"}).out);
   EXPECT_EQ("<none>", Lookup("hidden"));
   EXPECT_EQ("<none>", Lookup("notes"));
+
+  // Without operands, the defaults directory of the root.
+  ResetStore();
+  const std::string defaults = root_ / "etc/camera/properties.d";
+  for (const std::string& made : {root_ / "etc", root_ / "etc/camera", defaults}) {
+    ASSERT_EQ(0, mkdir(made.c_str(), 0755));
+  }
+  PutFile(defaults + "/50-camera.conf", "from.root=1\n");
+  EXPECT_EQ(0, RunTool({"load", saved}).status);
+  EXPECT_EQ("1", Lookup("from.root"));
 }
 
 // Waits until the file at `path` holds `text` (10 s at most). Returns
@@ -913,11 +951,11 @@ bool WaitForFileToLose(const std::string& path, const std::string& text) {
 }
 
 TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
-  ScratchDirectory dir;
+  TempDir dir;
   const std::string file = dir / "persist.properties";
   // Saved at an earlier boot, without escapes, and not restored yet: a
   // watch that starts now must not erase it.
-  WriteFile(file, "persist.kept=1\n");
+  PutFile(file, "persist.kept=1\n");
   struct stat before, after;
   ASSERT_EQ(0, stat(file.c_str(), &before));
   // A second name keeps the first file's inode from being reused by a save.
@@ -932,15 +970,32 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   for (const char* key : {"persist.a=b", "persist.tail ", "persist.back\\slash"}) {
     exact.emplace_back(key, " 5\t");
   }
-  ScratchDirectory traces;
-  ToolOptions traced;
-  traced.save_trace = traces / "saves";
+  // The steps that make a replaced file last, as the watch takes them.
+  const std::string trace = file + ".trace";
+  const auto step = [trace](const char* name) {
+    FILE* out = fopen(trace.c_str(), "ae");
+    fprintf(out, "%s\n", name);
+    fclose(out);
+  };
+  calls_.write = [&](int fd, const void* bytes, size_t count) {
+    step("write");
+    return kSystemCalls.write(fd, bytes, count);
+  };
+  calls_.fsync = [&](int fd) {
+    struct stat info;
+    step(fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? "fsync directory" : "fsync file");
+    return kSystemCalls.fsync(fd);
+  };
+  calls_.rename = [&](const char* from, const char* to) {
+    step("rename");
+    return kSystemCalls.rename(from, to);
+  };
   {
-    ToolProcess watch({"persist", "watch", "--file", file}, traced);
-    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    const auto watch = StartHooked({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
     ASSERT_EQ(0, RunTool({"set", "vendor.y", "6"}).status);  // not a persist. key
     for (const auto& [key, value] : exact) {
-      ASSERT_EQ(0, property_set(key.c_str(), value.c_str()));
+      Set(key.c_str(), value.c_str());
     }
     ASSERT_EQ(0, RunTool({"set", "persist.x", "5"}).status);
     ASSERT_TRUE(WaitForFileToHold(file, "persist.x=5\n"));
@@ -951,12 +1006,13 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
     EXPECT_EQ(0640u, after.st_mode & 07777);
   }  // SIGKILL: no chance to tidy up
   ASSERT_EQ(0, unlink((dir / "first").c_str()));
+  const std::string saves = ReadFile(trace);
+  ASSERT_EQ(0, unlink(trace.c_str()));
   EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
   EXPECT_EQ(std::string::npos, ReadFile(file).find("vendor.y"));
   // Each save: the content reaches the disk before the rename, and the
   // rename before the watch goes on (the kill may cut the last one short).
   const std::string save = "write\nfsync file\nrename\nfsync directory\n";
-  const std::string saves = ReadFile(traced.save_trace);
   std::string expected_saves = save;
   while (expected_saves.size() < saves.size()) expected_saves += save;
   EXPECT_EQ(expected_saves.substr(0, saves.size()), saves);
@@ -965,12 +1021,14 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   // A full disk: no save renames a file it could not write over the saved one.
   {
     const std::string saved = ReadFile(file);
-    ToolOptions full;
-    full.full_disk = true;
-    ToolProcess watch({"persist", "watch", "--file", file}, full);
-    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    calls_.write = [](int, const void*, size_t) {
+      errno = ENOSPC;
+      return ssize_t{-1};
+    };
+    const auto watch = StartHooked({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
     ASSERT_EQ(0, RunTool({"set", "persist.y", "7"}).status);
-    EXPECT_TRUE(watch.WaitForError("camprop: cannot save " + file +
+    EXPECT_TRUE(watch->WaitForError("camprop: cannot save " + file +
                                    ": No space left on device; trying again every second\n"));
     EXPECT_EQ(saved, ReadFile(file));
     EXPECT_EQ(std::vector<std::string>{"persist.properties"}, dir.Names());
@@ -983,25 +1041,34 @@ TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {
   EXPECT_EQ("5\n", RunTool({"get", "persist.x"}).out);
   EXPECT_EQ("1\n", RunTool({"get", "persist.kept"}).out);
   for (const auto& [key, value] : exact) EXPECT_EQ(value, Lookup(key)) << key;
-  EXPECT_EQ((exact.size() + 2) * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  EXPECT_EQ((exact.size() + 2) * PROPERTY_RECORD_SIZE, StoreBytes().size());
+
+  // Without --file, the saved file of the root.
+  ResetStore();
+  for (const std::string& made : {root_ / "var", root_ / "var/lib", root_ / "var/lib/camera"}) {
+    ASSERT_EQ(0, mkdir(made.c_str(), 0755));
+  }
+  ASSERT_EQ(0, rename(file.c_str(), (root_ / "var/lib/camera/persist.properties").c_str()));
+  EXPECT_EQ(0, RunTool({"persist", "restore"}).status);
+  EXPECT_EQ("5", Lookup("persist.x"));
 }
 
 TEST_F(CampropTest, SavedSettingsWinOverDefaultsAndDefaultsAreNeverSaved) {
-  ScratchDirectory dir;
+  TempDir dir;
   const std::string file = dir / "persist.properties", defaults = dir / "50-camera.conf";
-  WriteFile(defaults, "persist.x=2\npersist.d=1\npersist.y=4\nvendor.v=1\n");
-  WriteFile(file, "persist.x=3\n");
+  PutFile(defaults, "persist.x=2\npersist.d=1\npersist.y=4\nvendor.v=1\n");
+  PutFile(file, "persist.x=3\n");
   const auto load = [&] { return RunTool({"load", "--file", file, defaults}).status; };
   ASSERT_EQ(0, load());  // the boot
   EXPECT_EQ("3", Lookup("persist.x"));
   EXPECT_EQ("1", Lookup("persist.d"));
-  std::unique_ptr<ToolProcess> watch(new ToolProcess({"persist", "watch", "--file", file}));
+  std::unique_ptr<ToolProcess> watch = Start({"persist", "watch", "--file", file});
   ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
   ASSERT_EQ(0, RunTool({"set", "persist.y", "5"}).status);
   ASSERT_TRUE(WaitForFileToHold(file, "persist.y=5\n"));
   // A later load, or a restart of the service, puts no default over a
   // setting; a default nobody set takes its new value.
-  WriteFile(defaults, "persist.x=2\npersist.d=7\npersist.y=4\nvendor.v=1\n");
+  PutFile(defaults, "persist.x=2\npersist.d=7\npersist.y=4\nvendor.v=1\n");
   ASSERT_EQ(0, load());
   EXPECT_EQ("5", Lookup("persist.y"));
   EXPECT_EQ("3", Lookup("persist.x"));
@@ -1013,7 +1080,7 @@ TEST_F(CampropTest, SavedSettingsWinOverDefaultsAndDefaultsAreNeverSaved) {
   const ToolResult forgot = RunTool({"persist", "forget", "--file", file, "persist.y", "persist.q"});
   EXPECT_EQ(0, forgot.status);
   EXPECT_EQ("camprop: persist.q is not saved in " + file + "\n", forgot.err);
-  watch.reset(new ToolProcess({"persist", "watch", "--file", file}));
+  watch = Start({"persist", "watch", "--file", file});
   ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
   ASSERT_EQ(0, RunTool({"set", "persist.z", "9"}).status);
   ASSERT_TRUE(WaitForFileToHold(file, "persist.z=9\n"));
@@ -1038,15 +1105,15 @@ TEST_F(CampropTest, TheWatchSavesNoMoreThanARestoreReadsBack) {
     snprintf(key, sizeof(key), "persist.%06zu", i);
     records += RecordBytes(std::string(key) + std::string(48, '\x01'), std::string(91, '\x02'));
   }
-  WriteStoreFile(records);
-  ScratchDirectory dir;
+  SetStoreBytes(records);
+  TempDir dir;
   const std::string file = dir / "persist.properties";
   ToolResult result;
   {
-    ToolProcess watch({"persist", "watch", "--file", file});
-    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
-    watch.Signal(SIGTERM);
-    result = watch.Finish();
+    const auto watch = Start({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
+    watch->Signal(SIGTERM);
+    result = watch->Finish();
   }
   const size_t refused = std::count(result.err.begin(), result.err.end(), '\n') - 1;
   EXPECT_EQ(0, result.status);
@@ -1057,15 +1124,15 @@ TEST_F(CampropTest, TheWatchSavesNoMoreThanARestoreReadsBack) {
   result = RunTool({"persist", "restore", "--file", file});
   EXPECT_EQ(0, result.status);
   EXPECT_EQ("", result.err);
-  EXPECT_EQ((count - refused) * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  EXPECT_EQ((count - refused) * PROPERTY_RECORD_SIZE, StoreBytes().size());
 }
 
 TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
-  ScratchDirectory dir;
+  TempDir dir;
   const std::string file = dir / "persist.properties";
   const std::string damaged = "persist.a=1\nbroken\npersist.b=" + std::string(92, 'v') +
                               "\nvendor.c=3\n persist.d = 4 \n\xff\x00garbage";
-  WriteFile(file, damaged);
+  PutFile(file, damaged);
   ToolResult result = RunTool({"persist", "restore", "--file", file});
   EXPECT_EQ(0, result.status);
   EXPECT_EQ(file + ":2: no '=' in the line\n" +
@@ -1081,11 +1148,11 @@ TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
   EXPECT_EQ(0640u, copy.st_mode & 07777);  // for the group camera, as the store
   EXPECT_EQ("1\n", RunTool({"get", "persist.a"}).out);
   EXPECT_EQ("4\n", RunTool({"get", "persist.d"}).out);
-  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, ReadStoreFile().size());
+  EXPECT_EQ(2u * PROPERTY_RECORD_SIZE, StoreBytes().size());
   // A watch writes the sound part anew at once.
   {
-    ToolProcess watch({"persist", "watch", "--file", file});
-    ASSERT_TRUE(watch.WaitForError("stop with a signal\n"));
+    const auto watch = Start({"persist", "watch", "--file", file});
+    ASSERT_TRUE(watch->WaitForError("stop with a signal\n"));
     EXPECT_EQ("persist.a=1\npersist.d=4\n", WithoutComments(ReadFile(file)));
   }
 
@@ -1106,7 +1173,7 @@ TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
       {"link", [&] { ASSERT_EQ(0, symlink((file + ".bad").c_str(), file.c_str())); }, 1,
        "camprop: cannot read " + file + ": is a symbolic link, which is not followed\n"},
       {"sparse 1 GB", [&] {
-         WriteFile(file, "x");
+         PutFile(file, "x");
          ASSERT_EQ(0, truncate(file.c_str(), off_t{1} << 30));
        },
        0, "camprop: " + file + " is larger than 16 MiB, more than camprop persist watch "
@@ -1118,12 +1185,12 @@ TEST_F(CampropTest, PersistRestoreSkipsDamageAndKeepsTheDamagedFileBeside) {
     RemoveTree(file);
     row.make();
     for (const char* command : {"restore", "watch"}) {
-      ToolProcess tool({"persist", command, "--file", file});
+      const auto tool = Start({"persist", command, "--file", file});
       if (std::string(command) == "watch" && row.status == 0) {
-        EXPECT_TRUE(tool.WaitForError("stop with a signal\n"));
+        EXPECT_TRUE(tool->WaitForError("stop with a signal\n"));
         continue;
       }
-      result = tool.Finish();
+      result = tool->Finish();
       EXPECT_EQ(row.status, result.status) << command;
       EXPECT_EQ(row.complaint, result.err) << command;
     }

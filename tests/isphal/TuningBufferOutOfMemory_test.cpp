@@ -8,6 +8,7 @@
 // the machine's memory (and without a sanitizer's own out-of-memory report).
 #include "isphal/TuningBuffer.h"
 
+#include <dlfcn.h>
 #include <stdint.h>
 
 #include <new>
@@ -15,11 +16,15 @@
 
 #include "gtest/gtest.h"
 #include "tests/support/death_tests.h"
-#include "tests/support/interposition.h"
 
 namespace {
 
-using isputils_test::NextDefinition;
+// The definition of `name` after this program's: the C++ runtime's, or a
+// sanitizer's in front of it.
+template <typename Function>
+Function NextDefinition(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
 
 // Set only around the call under test (in a death test, inside the child).
 bool gRefuseArrays = false;

@@ -10,13 +10,17 @@
 #include "tests/property_store/store_bytes.h"
 #include "tests/support/private_run.h"
 #include "tests/support/small_stack.h"
-#include "tests/support/store_test.h"
 
 namespace isputils_test {
 namespace {
 
-class PropertyApiTest : public StoreTest {
+// Each test starts from an empty store in the private /run and leaves an
+// empty one behind.
+class PropertyApiTest : public testing::Test {
  protected:
+  void SetUp() override { ResetStore(); }
+  void TearDown() override { ResetStore(); }
+
   // Result and text of property_get, rendered "<result>:<text>".
   static std::string Get(const std::string& key, const char* fallback) {
     char value[PROPERTY_VALUE_SIZE];
@@ -134,7 +138,6 @@ TEST_F(PropertyApiTest, BooleanReaderAcceptsExactWordsOnly) {
 }
 
 TEST_F(PropertyApiTest, SetWithoutDirectoryFailsAndReadersFallBack) {
-  UnmountStoreFilesystem();
   ASSERT_EQ(0, rmdir(kStorageDir));
   EXPECT_EQ(-1, property_set("k", "5"));
   EXPECT_EQ(11, property_get_int32("k", 11));

@@ -22,14 +22,6 @@ inline std::string RecordBytes(const std::string& key, const std::string& value,
   return key_field + value_field;
 }
 
-// Text of the value stored for `key`, through the public reader; "<none>"
-// when nothing is stored.
-inline std::string Lookup(const std::string& key) {
-  char value[PROPERTY_VALUE_SIZE];
-  if (!fetch_property(key.c_str(), value)) return "<none>";
-  return value;
-}
-
 }  // namespace isputils_test
 
 #endif  // TESTS_PROPERTY_STORE_STORE_BYTES_H_

@@ -1,7 +1,8 @@
-// The stress run, bounded for ctest: many writers as processes and as
-// threads, every value read checked, the storage file verified at the end.
-// Also proves that the checks themselves catch torn, foreign, stale, lost
-// and duplicated values, so that a clean run means something.
+// The stress run, bounded by operations for ctest: many writers as
+// processes and as threads on a store in a temporary directory, every
+// lookup checked, the storage file verified at the end. Also proves that
+// the checks themselves catch torn, foreign, stale, lost and duplicated
+// values, so that a clean run means something.
 #include <stdio.h>
 #include <string.h>
 
@@ -10,13 +11,12 @@
 
 #include "gtest/gtest.h"
 #include "propstore/properties.h"
-#include "tests/support/store_model.h"
-#include "tests/support/private_run.h"
 #include "tests/stress/stress_check.h"
 #include "tests/stress/stress_run.h"
 #include "tests/stress/stress_value.h"
 #include "tests/stress/stress_verify.h"
-#include "tests/support/store_test.h"
+#include "tests/support/store_dir_test.h"
+#include "tests/support/store_model.h"
 
 namespace isputils_test {
 namespace {
@@ -25,32 +25,35 @@ using propstore_stress::KeySet;
 using propstore_stress::SharedState;
 using propstore_stress::ValueStamp;
 
-using PropertyStressTest = StoreTest;
+using PropertyStressTest = StoreDirTest;
 
-void ExpectCleanRun(const propstore_stress::StressReport& report) {
+// Runs 8 writers of 2000 operations each on `dir` and checks what they did.
+void ExpectCleanRun(const std::string& dir, bool threads) {
+  propstore_stress::StressOptions options;
+  options.dir = dir;
+  options.writers = 8;
+  options.threads = threads;
+  options.seconds = 0;
+  options.ops_per_writer = 2000;
+  const propstore_stress::StressReport report = propstore_stress::RunStress(options);
   propstore_stress::PrintReport(report, stdout);
   EXPECT_TRUE(report.ok());
-  EXPECT_GT(report.sets, 1000u);
-  EXPECT_GT(report.gets, 1000u);
+  // Every writer did all its operations, each an update or a checked lookup.
+  EXPECT_EQ(8u * 2000u, report.ops);
+  EXPECT_EQ(report.ops, report.sets + report.gets);
+  EXPECT_GT(report.sets, 0u);
+  EXPECT_GT(report.gets, 0u);
   EXPECT_EQ(0u, report.partial_tail_bytes);
-  // Every key was written and has exactly its records.
-  EXPECT_EQ(static_cast<uint64_t>(KeySet(report.writers).count()), report.keys_checked);
+  // Every key was written, has exactly its records and reads back.
+  const uint64_t keys = static_cast<uint64_t>(KeySet(8).count());
+  EXPECT_EQ(keys, report.keys_checked);
+  EXPECT_EQ(keys, report.api_lookups);
+  EXPECT_EQ(keys - 8 + report.append_records, report.records);
 }
 
-TEST_F(PropertyStressTest, EightProcessesVerify) {
-  propstore_stress::StressOptions options;
-  options.writers = 8;
-  options.seconds = 3;
-  ExpectCleanRun(propstore_stress::RunStress(options));
-}
+TEST_F(PropertyStressTest, EightProcessesVerify) { ExpectCleanRun(dir_.path(), false); }
 
-TEST_F(PropertyStressTest, EightThreadsOfOneProcessVerify) {
-  propstore_stress::StressOptions options;
-  options.writers = 8;
-  options.threads = true;
-  options.seconds = 2;
-  ExpectCleanRun(propstore_stress::RunStress(options));
-}
+TEST_F(PropertyStressTest, EightThreadsOfOneProcessVerify) { ExpectCleanRun(dir_.path(), true); }
 
 TEST_F(PropertyStressTest, ValuesRevealTearingAndCutting) {
   std::string why;
@@ -112,10 +115,9 @@ class StressVerifierTest : public PropertyStressTest {
 
   // The problems found in `model`'s bytes, joined; "" for none.
   std::string Verify(const StoreModel& model, bool killed = false) {
-    ResetStore();
-    WriteStoreFile(model.bytes());
+    SetBytes(model.bytes());
     const propstore_stress::VerifyResult result =
-        propstore_stress::VerifyStore(keys_, *state_, 2, killed);
+        propstore_stress::VerifyStore(store_, keys_, *state_, 2, killed);
     std::string joined;
     for (const std::string& problem : result.problems) joined += problem + "\n";
     return joined;
@@ -147,6 +149,10 @@ TEST_F(StressVerifierTest, FlagsEveryKindOfDamage) {
   StoreModel lost;
   lost.Update(keys_.stored_name(keys_.own_key(0)), Value(0, keys_.own_key(0), 5));
   EXPECT_NE(std::string::npos, Verify(lost).find("lost"));
+
+  StoreModel emptied = GoodStore();
+  emptied.Update(keys_.stored_name(keys_.own_key(0)), "");
+  EXPECT_NE(std::string::npos, Verify(emptied).find("empty value"));
 
   StoreModel unterminated = GoodStore();
   unterminated.AppendRaw(std::string(PROPERTY_RECORD_SIZE, 'x'));

@@ -21,15 +21,12 @@ uint64_t LowerBoundBefore(const KeySet& keys, const SharedState& state, int id) 
 bool CheckValueOf(const KeySet& keys, const SharedState& state, int writers, int id,
                   const std::string& text, uint64_t lower, std::string* why) {
   const KeyKind kind = keys.kind(id);
+  if (kind == KeyKind::kShared && IsTinyValue(text)) return true;
+  // Only shared keys are ever written empty (a tiny value of length 0).
   if (text.empty()) {
-    // Shared keys may hold the empty value; the others are never written
-    // empty, so empty means "not stored", allowed only before any update of
-    // theirs completed.
-    if (kind == KeyKind::kShared || lower == 0) return true;
-    *why = "key lost: an update had completed but nothing is stored";
+    *why = "empty value, never written for this key";
     return false;
   }
-  if (kind == KeyKind::kShared && IsTinyValue(text)) return true;
   ValueStamp stamp;
   if (!DecodeCheckedValue(text, &stamp, why)) return false;
   if (static_cast<int>(stamp.key) != id) {
@@ -56,6 +53,12 @@ bool CheckValueOf(const KeySet& keys, const SharedState& state, int writers, int
     return false;
   }
   return true;
+}
+
+bool CheckNotFound(uint64_t lower, bool stored_before, std::string* why) {
+  if (lower == 0 && !stored_before) return true;
+  *why = "key lost: an update had completed but the lookup found no record";
+  return false;
 }
 
 }  // namespace propstore_stress

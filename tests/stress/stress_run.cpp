@@ -9,29 +9,23 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <new>
 #include <thread>
 
+#include "property_store/internal/store.h"
 #include "tests/stress/stress_keys.h"
 #include "tests/stress/stress_state.h"
 #include "tests/stress/stress_verify.h"
 #include "tests/stress/stress_worker.h"
-#include "tests/support/private_run.h"
 
 namespace propstore_stress {
 namespace {
 
-using isputils_test::kStoragePath;
-
-void SleepNanos(int64_t nanos) {
-  struct timespec pause = {static_cast<time_t>(nanos / 1000000000),
-                           static_cast<long>(nanos % 1000000000)};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
+// How often the process that runs the writers reaps them and looks for a
+// kill that is due.
+constexpr int64_t kPollNs = 200 * 1000;
 
 std::string DescribeStatus(int status) {
   if (WIFEXITED(status)) return "exited with " + std::to_string(WEXITSTATUS(status));
@@ -39,35 +33,63 @@ std::string DescribeStatus(int status) {
   return "stopped";
 }
 
+// How far past a kill's operation count the writers may go before they wait
+// for it: far enough that a killer a little late still finds them at work,
+// so that kills land at random points of their operations.
+uint64_t GateMargin(const StressOptions& options) { return options.kill_every_ops / 2; }
+
 // Runs the writers as processes. Owns the shared mapping for the run.
 class ProcessRun {
  public:
   ProcessRun(const StressOptions& options, const KeySet& keys, SharedState* state,
              StressReport* report)
       : options_(options), keys_(keys), state_(state), report_(report),
-        pids_(options.writers, 0), rng_(options.seed ^ 0x5bd1e995u) {}
+        pids_(options.writers, 0), rng_(options.seed ^ 0x5bd1e995u),
+        planned_kills_(PlannedKills(options)) {}
 
   void Run(const WorkerPlan& base) {
     base_ = base;
+    SetGate();
     for (int slot = 0; slot < options_.writers; ++slot) Start(slot);
     const int64_t interval = static_cast<int64_t>(options_.kill_interval_ms) * 1000000;
     int64_t next_kill = interval > 0 ? MonotonicNanos() + NextInterval(interval) : 0;
     while (live_ > 0) {
       ReapFinished();
       if (live_ == 0) break;
+      if (CountedKillDue()) {
+        // With no writer left to kill, no later kill can be made either.
+        if (!KillOne()) planned_kills_ = report_->kills;
+        SetGate();
+        continue;
+      }
       const int64_t now = MonotonicNanos();
       const bool before_deadline = base_.deadline_ns == 0 || now < base_.deadline_ns;
       if (next_kill != 0 && now >= next_kill && before_deadline) {
         KillOne();
         next_kill = now + NextInterval(interval);
       }
-      SleepNanos(1000000);
+      SleepNanos(kPollNs);
     }
   }
 
  private:
   int64_t NextInterval(int64_t mean) {
     return mean / 2 + static_cast<int64_t>(rng_.Below(static_cast<uint64_t>(mean) + 1));
+  }
+
+  bool CountedKillDue() const {
+    return report_->kills < planned_kills_ &&
+           OperationsDone(*state_, options_.writers) >=
+               (report_->kills + 1) * options_.kill_every_ops;
+  }
+
+  // Lets the writers go a little past the next counted kill, or all the way
+  // when none is left to make.
+  void SetGate() {
+    const uint64_t next = report_->kills + 1;
+    state_->ops_gate.store(report_->kills < planned_kills_
+                               ? next * options_.kill_every_ops + GateMargin(options_)
+                               : kNoGate);
   }
 
   bool SlotFinished(int slot) const {
@@ -81,7 +103,8 @@ class ProcessRun {
     plan.slot = slot;
     const pid_t pid = fork();
     if (pid == 0) {
-      RunWorker(plan, keys_, state_);
+      const propstore::Store store(plan.dir.c_str());
+      RunWorker(plan, store, keys_, state_);
       _exit(0);
     }
     if (pid < 0) {
@@ -119,27 +142,32 @@ class ProcessRun {
   }
 
   // Kills a random live writer at whatever point it has reached, and starts
-  // a new one in its slot if the slot still has work to do.
-  void KillOne() {
-    const int start = static_cast<int>(rng_.Below(static_cast<uint64_t>(options_.writers)));
-    int slot = -1;
-    for (int i = 0; i < options_.writers && slot < 0; ++i) {
-      if (pids_[(start + i) % options_.writers] != 0) slot = (start + i) % options_.writers;
+  // a new one in its slot if the slot still has work to do. Returns false
+  // when every writer had ended before it could be killed.
+  bool KillOne() {
+    while (live_ > 0) {
+      const int start = static_cast<int>(rng_.Below(static_cast<uint64_t>(options_.writers)));
+      int slot = -1;
+      for (int i = 0; i < options_.writers && slot < 0; ++i) {
+        if (pids_[(start + i) % options_.writers] != 0) slot = (start + i) % options_.writers;
+      }
+      if (slot < 0) break;
+      const pid_t pid = pids_[slot];
+      kill(pid, SIGKILL);
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+      Ended(slot, status, killed);
+      if (!killed) continue;  // it had finished on its own an instant earlier
+      ++report_->kills;
+      if (!SlotFinished(slot)) {
+        Start(slot);
+        ++report_->restarts;
+      }
+      return true;
     }
-    if (slot < 0) return;
-    const pid_t pid = pids_[slot];
-    kill(pid, SIGKILL);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    Ended(slot, status, killed);
-    if (!killed) return;  // it had finished on its own an instant earlier
-    ++report_->kills;
-    if (!SlotFinished(slot)) {
-      Start(slot);
-      ++report_->restarts;
-    }
+    return false;
   }
 
   const StressOptions& options_;
@@ -150,24 +178,36 @@ class ProcessRun {
   std::vector<pid_t> pids_;
   int live_ = 0;
   Rng rng_;
+  uint64_t planned_kills_;
 };
 
-void RunThreads(const StressOptions& options, const KeySet& keys, SharedState* state,
-                const WorkerPlan& base) {
+// The threads share one store, as the threads of a camera process do.
+void RunThreads(const StressOptions& options, const propstore::Store& store, const KeySet& keys,
+                SharedState* state, const WorkerPlan& base) {
   std::vector<std::thread> threads;
   for (int slot = 0; slot < options.writers; ++slot) {
     WorkerPlan plan = base;
     plan.slot = slot;
     state->slots[slot].generation.fetch_add(1);
-    threads.emplace_back([plan, &keys, state] { RunWorker(plan, keys, state); });
+    threads.emplace_back([plan, &store, &keys, state] { RunWorker(plan, store, keys, state); });
   }
   for (std::thread& thread : threads) thread.join();
 }
 
-bool StoreIsEmpty() {
+// Why a run cannot start on `store`, or "" when it can: its directory must
+// exist and the store must hold no records.
+std::string WhyNotRunnable(const propstore::Store& store) {
+  if (store.dir()[0] == '\0') return "no directory given for the store";
+  if (store.path()[0] == '\0') return "the directory's name is too long";
   struct stat info;
-  if (lstat(kStoragePath, &info) != 0) return errno == ENOENT;
-  return S_ISREG(info.st_mode) && info.st_size == 0;
+  if (stat(store.dir(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return std::string(store.dir()) + " is not a directory";
+  }
+  if (lstat(store.path(), &info) != 0) {
+    return errno == ENOENT ? "" : std::string(store.path()) + ": " + strerror(errno);
+  }
+  if (S_ISREG(info.st_mode) && info.st_size == 0) return "";
+  return std::string("the store must start empty: ") + store.path() + " holds data";
 }
 
 void AddTotals(const SharedState& state, int writers, StressReport* report) {
@@ -205,12 +245,28 @@ bool ValidateOptions(const StressOptions& options, std::string* why) {
     *why = "read percentage must be 0 to 100";
   } else if (options.kill_interval_ms < 0) {
     *why = "kill interval must not be negative";
-  } else if (options.threads && options.kill_interval_ms > 0) {
+  } else if (options.ops_per_writer > 0xffffffffu) {
+    *why = "at most 4294967295 operations per writer";  // sequence numbers have 32 bits
+  } else if (options.threads && (options.kill_interval_ms > 0 || options.kill_every_ops > 0)) {
     *why = "writers can be killed only when they are processes";
+  } else if (options.kill_interval_ms > 0 && options.kill_every_ops > 0) {
+    *why = "kill by time or by operation count, not both";
+  } else if (options.kill_every_ops > 0 && options.ops_per_writer == 0) {
+    *why = "kills by operation count need an operation count per writer";
   } else {
     return true;
   }
   return false;
+}
+
+uint64_t PlannedKills(const StressOptions& options) {
+  if (options.threads || options.kill_every_ops == 0) return 0;
+  // Before a kill, the writers together get at most one operation each past
+  // the gate, which lies GateMargin past the kill's count: the last kill must
+  // still find an operation of the run not done, and so a writer alive.
+  const uint64_t total = static_cast<uint64_t>(options.writers) * options.ops_per_writer;
+  const uint64_t beyond = GateMargin(options) + static_cast<uint64_t>(options.writers);
+  return total > beyond ? (total - beyond) / options.kill_every_ops : 0;
 }
 
 StressReport RunStress(const StressOptions& options) {
@@ -222,8 +278,10 @@ StressReport RunStress(const StressOptions& options) {
     report.problems.push_back("invalid options: " + why);
     return report;
   }
-  if (!StoreIsEmpty()) {
-    report.problems.push_back("the store must start empty: /run/camera/property_storage holds data");
+  const propstore::Store store(options.dir.c_str());
+  why = WhyNotRunnable(store);
+  if (!why.empty()) {
+    report.problems.push_back(why);
     return report;
   }
 
@@ -242,7 +300,7 @@ StressReport RunStress(const StressOptions& options) {
   if (options.seconds > 0) base.deadline_ns = start + static_cast<int64_t>(options.seconds * 1e9);
 
   if (options.threads) {
-    RunThreads(options, keys, state, base);
+    RunThreads(options, store, keys, state, base);
   } else {
     ProcessRun(options, keys, state, &report).Run(base);
   }
@@ -252,7 +310,7 @@ StressReport RunStress(const StressOptions& options) {
   // The writers' problems first, then the file's.
   std::vector<std::string> problems = std::move(report.problems);
   static_cast<VerifyResult&>(report) =
-      VerifyStore(keys, *state, options.writers, report.kills > 0);
+      VerifyStore(store, keys, *state, options.writers, report.kills > 0);
   report.problems.insert(report.problems.begin(), problems.begin(), problems.end());
 
   state->~SharedState();

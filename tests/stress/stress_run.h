@@ -3,8 +3,9 @@
 // SIGKILL at random moments and starts new ones in their place, waits for
 // the run to end, then verifies the storage file and reports the figures.
 //
-// The run works on the store's fixed path; the caller must have moved the
-// process into a private /run first, and the store must start empty.
+// The run is a client of the store engine on a directory of the caller's
+// (StressOptions::dir), which must exist and hold no records yet; writers
+// that are processes each open their own store on it, threads share one.
 //
 // Thread-safety: one run at a time per process; call it from a process with
 // no other threads when writers are processes (they are forked).
@@ -22,7 +23,10 @@
 
 namespace propstore_stress {
 
+// Intentionally copyable.
 struct StressOptions {
+  // The directory of the store the run works on.
+  std::string dir;
   int writers = 8;
   // Writers as threads of this process rather than processes.
   bool threads = false;
@@ -30,8 +34,14 @@ struct StressOptions {
   double seconds = 5.0;
   uint64_t ops_per_writer = 0;
   int read_percent = 50;
-  // Mean time between kills of a random writer; 0 kills none. Processes only.
+  // Writers are killed (processes only, one kind of kill at most):
+  // - kill_interval_ms: a random writer about every so many milliseconds;
+  // - kill_every_ops: a random writer each time the writers together have
+  //   done this many more operations. Needs ops_per_writer: the run makes
+  //   exactly PlannedKills() kills, however fast the machine is, holding
+  //   writers back when the killer falls behind.
   int kill_interval_ms = 0;
+  uint64_t kill_every_ops = 0;
   // Over-long-key updates per writer at most (each appends a record).
   uint64_t append_cap = 48;
   uint64_t seed = 1;
@@ -39,6 +49,11 @@ struct StressOptions {
 
 // Checks the options; returns false with the reason in *why.
 bool ValidateOptions(const StressOptions& options, std::string* why);
+
+// The kills a run with kill_every_ops makes unless its deadline ends it
+// first: every kill leaves some writer work to do, so that there is one to
+// kill. 0 for other runs.
+uint64_t PlannedKills(const StressOptions& options);
 
 // What the writers did, summed over them, and what the check of the file
 // found; `problems` holds both kinds.

@@ -15,6 +15,12 @@ void NoteSlotProblem(SlotState* slot, const char* format, ...) {
   va_end(args);
 }
 
+uint64_t OperationsDone(const SharedState& state, int writers) {
+  uint64_t total = 0;
+  for (int slot = 0; slot < writers; ++slot) total += state.slots[slot].ops.load();
+  return total;
+}
+
 uint64_t Rng::Next() {
   uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
   z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;

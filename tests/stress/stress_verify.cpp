@@ -9,15 +9,14 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "propstore/properties.h"
+#include "property_store/internal/status_text.h"
 #include "tests/stress/stress_check.h"
 #include "tests/stress/stress_value.h"
-#include "tests/support/private_run.h"
 
 namespace propstore_stress {
 namespace {
 
-using isputils_test::kStoragePath;
+using Code = propstore::Status::Code;
 
 void Problem(VerifyResult* result, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
@@ -31,11 +30,11 @@ void Problem(VerifyResult* result, const char* format, ...) {
   result->problems.push_back(text);
 }
 
-// Reads the whole file under the shared lock, as every reader of the store
-// does. A missing file reads as empty.
-bool ReadStore(std::string* bytes) {
+// Reads the whole file at `path` under the shared lock, as every reader of
+// the store does. A missing file reads as empty.
+bool ReadStore(const char* path, std::string* bytes) {
   bytes->clear();
-  const int fd = open(kStoragePath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return errno == ENOENT;
   bool ok = flock(fd, LOCK_SH) == 0;
   char chunk[16 * 1024];
@@ -52,16 +51,24 @@ bool ReadStore(std::string* bytes) {
   return ok;
 }
 
-std::string Lookup(const std::string& key, int* result) {
-  char value[PROPERTY_VALUE_SIZE];
-  *result = property_get(key.c_str(), value, nullptr);
-  return *result >= 0 ? std::string(value) : std::string();
+std::string Found(const std::string& value) { return "ok \"" + value + "\""; }
+
+// What a lookup answers, as one comparable text: Found(value), "not found"
+// (no record, or no file) or why it failed.
+std::string Answer(const propstore::Store& store, const std::string& key) {
+  char value[PROPERTY_VALUE_SIZE] = {};
+  const propstore::Status status = store.Get(key.c_str(), value);
+  if (status.ok()) return Found(std::string(value, strnlen(value, sizeof(value))));
+  if (status.code() == Code::kNotFound || status.code() == Code::kNoFile) return "not found";
+  return "failed: " + propstore::Reason(status);
 }
 
 class Verifier {
  public:
-  Verifier(const KeySet& keys, const SharedState& state, int writers, bool killed)
-      : keys_(keys),
+  Verifier(const propstore::Store& store, const KeySet& keys, const SharedState& state,
+           int writers, bool killed)
+      : store_(store),
+        keys_(keys),
         state_(state),
         writers_(writers),
         killed_(killed),
@@ -71,7 +78,7 @@ class Verifier {
 
   VerifyResult Run() {
     std::string file;
-    if (!ReadStore(&file)) {
+    if (!ReadStore(store_.path(), &file)) {
       Problem(&result_, "cannot read the storage file: %s", strerror(errno));
       return result_;
     }
@@ -136,7 +143,7 @@ class Verifier {
     for (int id = 0; id < keys_.count(); ++id) {
       if (count_[id] > 0) ++result_.keys_checked;
       if (state_.key_stored[id].load() != 0 && count_[id] == 0) {
-        Problem(&result_, "key \"%s\" lost: an update returned 0 but no record exists",
+        Problem(&result_, "key \"%s\" lost: an update succeeded but no record exists",
                 keys_.stored_name(id).c_str());
       }
       if (keys_.kind(id) != KeyKind::kAppend) continue;
@@ -151,18 +158,18 @@ class Verifier {
     }
   }
 
-  // Lookups through the API must answer what the file holds: the first
-  // record of each key (so the prefix of an over-long key reads its oldest
-  // append), and nothing for a key with no whole record.
+  // The store's lookups must answer what the file holds: the first record
+  // of each key (so the prefix of an over-long key reads its oldest append),
+  // and "not found" for a key with no whole record.
   void CheckLookups() {
     for (int id = 0; id < keys_.count(); ++id) {
-      int result = 0;
-      const std::string seen = Lookup(keys_.stored_name(id), &result);
+      const std::string& key = keys_.stored_name(id);
+      const std::string expected = count_[id] > 0 ? Found(first_value_[id]) : "not found";
+      const std::string seen = Answer(store_, key);
       ++result_.api_lookups;
-      if (result < 0 || seen != first_value_[id]) {
-        Problem(&result_, "lookup of \"%s\" gave %d \"%s\", the file holds \"%s\"",
-                keys_.stored_name(id).c_str(), result, seen.c_str(),
-                first_value_[id].c_str());
+      if (seen != expected) {
+        Problem(&result_, "lookup of \"%s\" gave %s, the file holds %s", key.c_str(),
+                seen.c_str(), expected.c_str());
       }
     }
   }
@@ -170,27 +177,28 @@ class Verifier {
   void CheckStillWritable(size_t whole_records) {
     const char kKey[] = "stress.after.run";
     const char kValue[] = "still writable";
-    if (property_set(kKey, kValue) != 0) {
-      Problem(&result_, "property_set of a new key failed after the run");
+    const propstore::Status status = store_.Set(kKey, kValue);
+    if (!status.ok()) {
+      Problem(&result_, "update of a new key failed after the run: %s",
+              propstore::Reason(status).c_str());
       return;
     }
     std::string file;
-    ReadStore(&file);
+    ReadStore(store_.path(), &file);
     if (file.size() != (whole_records + 1) * PROPERTY_RECORD_SIZE) {
       Problem(&result_, "append after the run left %zu bytes, expected %zu", file.size(),
               (whole_records + 1) * PROPERTY_RECORD_SIZE);
     }
-    int result = 0;
-    if (Lookup(kKey, &result) != kValue) {
+    if (Answer(store_, kKey) != Found(kValue)) {
       Problem(&result_, "the record appended after the run does not read back");
     }
     const std::string& shared = keys_.stored_name(0);
-    if (property_set(shared.c_str(), "") != 0 || Lookup(shared, &result) != "" ||
-        result != 0) {
+    if (!store_.Set(shared.c_str(), "").ok() || Answer(store_, shared) != Found("")) {
       Problem(&result_, "in-place update of \"%s\" after the run failed", shared.c_str());
     }
   }
 
+  const propstore::Store& store_;
   const KeySet& keys_;
   const SharedState& state_;
   const int writers_;
@@ -203,9 +211,9 @@ class Verifier {
 
 }  // namespace
 
-VerifyResult VerifyStore(const KeySet& keys, const SharedState& state, int writers,
-                         bool writers_killed) {
-  return Verifier(keys, state, writers, writers_killed).Run();
+VerifyResult VerifyStore(const propstore::Store& store, const KeySet& keys,
+                         const SharedState& state, int writers, bool writers_killed) {
+  return Verifier(store, keys, state, writers, writers_killed).Run();
 }
 
 }  // namespace propstore_stress

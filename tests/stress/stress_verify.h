@@ -1,7 +1,8 @@
 // The end-of-run check of a stress run: reads the storage file as a peer
-// process would (under the shared lock) and checks every record against the
-// run's shared state; then checks that lookups through the property API
-// agree with the file and that the store still takes updates.
+// process that knows only flock would (under the shared lock, byte by byte,
+// without the engine's reader) and checks every record against the run's
+// shared state; then checks that the store's lookups agree with the file
+// and that the store still takes updates.
 //
 // Thread-safety: call once every writer of the run has ended.
 #ifndef TESTS_STRESS_STRESS_VERIFY_H_
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "property_store/internal/store.h"
 #include "tests/stress/stress_keys.h"
 #include "tests/stress/stress_state.h"
 
@@ -23,16 +25,16 @@ struct VerifyResult {
   uint64_t keys_checked = 0;        // keys found stored and checked
   uint64_t append_records = 0;      // records of over-long keys
   uint64_t partial_tail_bytes = 0;  // bytes past the last whole record
-  uint64_t api_lookups = 0;         // lookups compared with the file
+  uint64_t api_lookups = 0;         // store lookups compared with the file
   std::vector<std::string> problems;
 };
 
-// Checks the store after a run over `keys` by `writers` writers. A partial
-// trailing record is tolerated only when `writers_killed` (a writer died in
-// the middle of an append); it must then read as absent and be overwritten
-// by the next append.
-VerifyResult VerifyStore(const KeySet& keys, const SharedState& state, int writers,
-                         bool writers_killed);
+// Checks `store` after a run over `keys` by `writers` writers, and leaves
+// one record more in it. A partial trailing record is tolerated only when
+// `writers_killed` (a writer died in the middle of an append); it must then
+// read as absent and be overwritten by the next append.
+VerifyResult VerifyStore(const propstore::Store& store, const KeySet& keys,
+                         const SharedState& state, int writers, bool writers_killed);
 
 }  // namespace propstore_stress
 

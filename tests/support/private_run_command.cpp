@@ -1,60 +1,35 @@
-// Runs one command with the property store kept to itself, the way every
-// test program keeps it: in a private mount namespace with a tmpfs of its
-// own on /run where one can be had; otherwise (a container that forbids
-// namespaces, a chroot whose root is not a mount point) with a private
-// directory standing in for /run, whose redirect library the command and
-// its children preload. Refuses to run when neither works: the machine's
-// /run is never used. The scripts (the demo, the chroot and consumer
-// checks) and the README's example check start programs through it.
+// Runs one command with the property store kept to itself, the way the
+// test programs of the store's fixed path keep it: in a private mount
+// namespace with a tmpfs of its own on /run. The scripts (the demo, the
+// chroot and consumer checks) and the README's example check start programs
+// through it.
 //
 //   private_run COMMAND [ARG...]
 //
-// Exits with the command's status (128 + the signal that ended it), 127
-// when it cannot be started, 1 when the store cannot be isolated. Says on
-// standard error which isolation it used, unless it is the namespace.
+// Exits with the command's status; 127 when it cannot be started; 77 (the
+// code ctest and automake take for "skipped") when no private /run can be
+// had, after saying why: the machine's /run is never used.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "tests/support/redirected_run.h"
+#include "tests/support/private_run.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     fprintf(stderr, "usage: private_run COMMAND [ARG...]\n");
     return 2;
   }
-  std::string redirected_to, no_namespace, error;
-  if (!isputils_test::IsolateStore(&redirected_to, &no_namespace, &error)) {
-    fprintf(stderr, "private_run: %s; not running against the machine's /run\n", error.c_str());
-    return 1;
+  std::string error;
+  if (!isputils_test::EnterPrivateRun(&error)) {
+    fprintf(stderr, "private_run: no private /run can be had here (%s); not running against "
+            "the machine's /run\n", error.c_str());
+    return 77;
   }
-  if (!redirected_to.empty()) {
-    fprintf(stderr, "private_run: no private mount namespace (%s); /run redirected to %s\n",
-            no_namespace.c_str(), redirected_to.c_str());
-  }
-  // A child, not exec: the stand-in directory is removed when this process
-  // exits, after the command.
-  fflush(nullptr);
-  const pid_t child = fork();
-  if (child < 0) {
-    perror("private_run: fork");
-    return 1;
-  }
-  if (child == 0) {
-    execvp(argv[1], argv + 1);
-    fprintf(stderr, "private_run: cannot run %s: %s\n", argv[1], strerror(errno));
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) {
-      perror("private_run: waitpid");
-      return 1;
-    }
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  execvp(argv[1], argv + 1);
+  fprintf(stderr, "private_run: cannot run %s: %s\n", argv[1], strerror(errno));
+  return 127;
 }

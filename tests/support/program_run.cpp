@@ -67,12 +67,6 @@ bool OpenTerminal(int* controller, int* terminal) {
     if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(kCannotStartProgram);
     close(fd);
   }
-  // Each goes ahead of the ones before it, so the first of the list ends
-  // up first.
-  for (auto library = options.preloads.rbegin(); library != options.preloads.rend(); ++library) {
-    PreloadInChildren(*library);
-  }
-  for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
   if (options.uid != static_cast<uid_t>(-1) &&
       (setgroups(0, nullptr) != 0 || setresgid(options.uid, options.uid, options.uid) != 0 ||
        setresuid(options.uid, options.uid, options.uid) != 0)) {

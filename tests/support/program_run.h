@@ -1,7 +1,7 @@
 // The one way tests start another process and read what it prints: a
 // program (camprop, nm) or a function in a forked copy of the test, with
 // its standard streams piped back, merged, closed, sent to a file or to a
-// pseudo-terminal, as another user, with settings or preloads of its own.
+// pseudo-terminal, or as another user.
 // Every wait has a deadline and a run kills its child when it goes out of
 // scope, so a test that fails half-way never hangs or leaves a process
 // behind.
@@ -53,11 +53,6 @@ struct ProgramOptions {
   // When not -1: the child runs as this user and group, without
   // supplementary groups, or exits with kCannotSwitchUser.
   uid_t uid = static_cast<uid_t>(-1);
-  // Libraries the child's program preloads ahead of what it preloads
-  // already (see PreloadInChildren), in this order.
-  std::vector<std::string> preloads;
-  // Environment variables set in the child, after the preloads.
-  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // What a finished child left.

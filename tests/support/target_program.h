@@ -3,8 +3,7 @@
 // QEMU's user mode); a program that a test starts, built for the same
 // machine, has to go through it too.
 //
-// Thread-safety: RunsUnderEmulator and TargetCommand are safe to call from
-// any thread; PreloadInChildren changes the environment (see there).
+// Thread-safety: safe to call from any thread.
 #ifndef TESTS_SUPPORT_TARGET_PROGRAM_H_
 #define TESTS_SUPPORT_TARGET_PROGRAM_H_
 
@@ -21,14 +20,6 @@ bool RunsUnderEmulator();
 // The first element is an absolute path, for execv.
 std::vector<std::string> TargetCommand(const std::string& program,
                                        const std::vector<std::string>& arguments);
-
-// Has every program started from here on (through TargetCommand) preload
-// `library` ahead of what it preloads already. Under QEMU's user mode the
-// setting goes to the emulated program alone: the emulator is a program of
-// the build machine, whose loader would refuse the library with a message
-// on standard error. Changes this process's environment; call it before
-// threads start, or in a child between fork and exec.
-void PreloadInChildren(const std::string& library);
 
 }  // namespace isputils_test
 

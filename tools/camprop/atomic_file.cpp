@@ -9,6 +9,8 @@
 
 #include <vector>
 
+#include "tools/camprop/main.h"
+
 namespace camprop {
 namespace {
 
@@ -23,7 +25,7 @@ std::string DirectoryOf(const std::string& path) {
 
 int WriteAll(int fd, const std::string& bytes) {
   for (size_t done = 0; done < bytes.size();) {
-    const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t wrote = Calls().write(fd, bytes.data() + done, bytes.size() - done);
     if (wrote < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -38,10 +40,10 @@ namespace {
 // Flushes the directory entry of a rename to the disk. File systems that
 // cannot flush a directory (EINVAL) keep their entries by other means.
 int SyncDirectory(const std::string& dir) {
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = Calls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return errno;
-  const int error = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-  close(fd);
+  const int error = Calls().fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+  Calls().close(fd);
   return error;
 }
 
@@ -58,26 +60,26 @@ int ReplaceFileWith(const std::string& path, mode_t mode, const std::function<in
   std::string name = path + ".XXXXXX";
   std::vector<char> buffer(name.begin(), name.end());
   buffer.push_back('\0');
-  const int fd = mkostemp(buffer.data(), O_CLOEXEC);
+  const int fd = Calls().mkostemp(buffer.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   name = buffer.data();
   int error = write(fd);
   // mkostemp makes the file 0600; the mode is set before the file appears
   // under its real name.
-  if (error == 0 && fchmod(fd, mode) != 0) error = errno;
+  if (error == 0 && Calls().fchmod(fd, mode) != 0) error = errno;
   // Root replacing a file of the service's (an operator's `sudo camprop
   // persist forget`) leaves it with its owner and group, which the service
   // needs to read and replace it again.
   struct stat existing;
-  if (error == 0 && geteuid() == 0 && lstat(path.c_str(), &existing) == 0 &&
-      S_ISREG(existing.st_mode) && fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+  if (error == 0 && geteuid() == 0 && Calls().lstat(path.c_str(), &existing) == 0 &&
+      S_ISREG(existing.st_mode) && Calls().fchown(fd, existing.st_uid, existing.st_gid) != 0) {
     error = errno;
   }
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && rename(name.c_str(), path.c_str()) != 0) error = errno;
+  if (error == 0 && Calls().fsync(fd) != 0) error = errno;
+  if (Calls().close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && Calls().rename(name.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) {
-    unlink(name.c_str());
+    Calls().unlink(name.c_str());
     return error;
   }
   return SyncDirectory(DirectoryOf(path));

@@ -1,9 +1,6 @@
-// Replacing a whole file so that a power cut at any instant leaves either
-// the old content or the new one, whole: the new content goes to a
-// temporary file in the same directory, is flushed to the disk (fsync),
-// renamed over the file, and the directory is flushed too, so the rename
-// itself survives. Used for the files the tool writes whole, the saved
-// persistent settings and the copy of a damaged one.
+// Replacing a whole file so that a power cut at any instant leaves the old
+// content or the new one, whole: a temporary file in the same directory,
+// fsync, rename over the file, fsync of the directory.
 //
 // Thread-safety: keeps no state; two writers of one path each write their
 // own temporary file, and the last rename wins whole.
@@ -20,9 +17,8 @@ namespace camprop {
 // Makes `path` a regular file of mode `mode` holding exactly `bytes`, as
 // described above. A link at `path` is replaced, never followed. Run as
 // root, the new file keeps the owner and group of the one it replaces.
-// Returns 0,
-// or the errno of the step that failed; the file is then as it was, and
-// the temporary file is removed.
+// Returns 0, or the errno of the step that failed; the file is then as it
+// was, and the temporary file is removed.
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode);
 
 // As ReplaceFile, the content written to the temporary file's descriptor by

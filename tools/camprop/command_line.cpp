@@ -11,54 +11,32 @@ namespace camprop {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: camprop get [--] KEY [DEFAULT]   print the value of KEY (or DEFAULT)\n"
+    "usage: camprop [--root DIR] COMMAND ...\n"
+    "       camprop get [--] KEY [DEFAULT]   print the value of KEY (or DEFAULT)\n"
     "       camprop set [--] KEY VALUE       store VALUE under KEY\n"
     "       camprop list                     print every record in file order\n"
     "       camprop check                    validate the storage file\n"
     "       camprop watch [--count N] [--timeout SECONDS] [--] [PREFIX]\n"
-    "                                        print each change of a property whose\n"
-    "                                        key starts with PREFIX (every key when\n"
-    "                                        omitted) as it happens\n"
+    "                                        print each change of a key starting with\n"
+    "                                        PREFIX as it happens: TIME [KEY]: [OLD] -> [NEW]\n"
     "       camprop load [--file PATH] [--] [FILE...]\n"
     "                                        store the KEY=VALUE lines of each FILE\n"
     "                                        (default: /etc/camera/properties.d/*.conf),\n"
-    "                                        then the persist. keys saved in PATH\n"
+    "                                        then the persist. settings saved in PATH\n"
     "       camprop persist restore [--file PATH]\n"
-    "                                        store the persist. keys saved in PATH\n"
+    "                                        store the persist. settings saved in PATH\n"
     "       camprop persist watch [--file PATH]\n"
-    "                                        save each change of a persist. key in PATH\n"
-    "                                        until a signal ends it\n"
+    "                                        save each change of a persist. setting in PATH\n"
     "       camprop persist forget [--file PATH] [--] KEY...\n"
-    "                                        remove each KEY from PATH: its default (or\n"
-    "                                        nothing) applies from the next boot on\n"
+    "                                        forget the saved setting of each KEY\n"
     "       camprop --help                   print this help (also after a command)\n"
     "\n"
-    "Options come before the operands; \"--\" ends them, so a KEY or PREFIX that\n"
-    "begins with \"-\" follows \"--\". Properties live in\n"
-    "/run/camera/property_storage. Keys hold at most 63 bytes, values at most 91.\n"
-    "list, check and watch show control bytes and backslashes as \\xNN and \\\\;\n"
-    "get does so only on a terminal and otherwise prints the value as stored.\n"
-    "\n"
-    "watch prints one line per change, \"TIME [KEY]: [OLD] -> [NEW]\", with (new)\n"
-    "for a key that was not stored and (removed) for one that is gone; a value\n"
-    "rewritten unchanged prints nothing. It runs until interrupted, or until N\n"
-    "changes have been printed or SECONDS have passed.\n"
-    "\n"
-    "load reads lines of KEY=VALUE as sysctl.d does: blank lines and lines that\n"
-    "begin with # or ; are skipped, blanks around KEY and VALUE dropped, and a\n"
-    "line whose KEY begins with - is skipped should it be bad. A directory stands\n"
-    "for its *.conf files; a file with a bad line is left out whole, the others\n"
-    "are stored; a later line overrides an earlier one. persist keeps the keys\n"
-    "that begin with \"persist.\" in PATH (default\n"
-    "/var/lib/camera/persist.properties), whose values win over the defaults;\n"
-    "a value equal to its key's default is not saved. restore and load skip\n"
-    "damaged lines of PATH and keep the damaged file as PATH.bad.\n"
-    "\n"
-    "Exit status: 0 done (also a watch ended by --count or --timeout); 1 key\n"
-    "not set, file damaged or unreadable, /run/camera missing or read-only\n"
-    "(check), store failed, or output not written; 2 bad command line,\n"
-    "over-long key or value, or a bad line in a file to load (the other files\n"
-    "are stored all the same).\n";
+    "Properties live in /run/camera/property_storage; keys hold at most 63 bytes,\n"
+    "values at most 91. PATH is /var/lib/camera/persist.properties unless given.\n"
+    "--root DIR works on DIR/run/camera, DIR/etc/camera/properties.d and\n"
+    "DIR/var/lib/camera instead; --file is taken as given. Options come before the\n"
+    "operands; \"--\" ends them. Exit status: 0 done; 1 not set, damaged, unreadable\n"
+    "or failed; 2 bad command line or input. See camprop(1).\n";
 
 struct CommandEntry {
   const char* name;
@@ -95,101 +73,76 @@ int UsageError() {
   return kExitUsage;
 }
 
-// The value of an option given as "--name=VALUE" or "--name VALUE"; null
-// when `argument` is not that option. Advances *index past a separate value.
-const char* OptionValue(const char* name, int argc, char** argv, int* index, bool* missing) {
-  const char* argument = argv[*index];
-  const size_t length = strlen(name);
-  if (strncmp(argument, name, length) != 0) return nullptr;
-  if (argument[length] == '=') return argument + length + 1;
-  if (argument[length] != '\0') return nullptr;
-  if (*index + 1 >= argc) {
-    *missing = true;
-    return nullptr;
-  }
-  return argv[++*index];
-}
-
-bool ParseCount(const char* text, uint64_t* count) {
+bool TakeCount(const char* text, CommandLine* line) {
   if (text[0] < '0' || text[0] > '9') return false;
   char* end = nullptr;
   errno = 0;
   const unsigned long long value = strtoull(text, &end, 10);
   if (errno != 0 || *end != '\0' || value == 0) return false;
-  *count = value;
+  line->watch.count = value;
   return true;
 }
 
 // Plain decimal notation only, as an operator writes seconds: digits with
 // at most one point. strtod alone would also take "0x10" (16 s), "1e3",
 // "inf" and blanks.
-bool IsDecimal(const char* text) {
-  bool digits = false, point = false;
-  for (const char* at = text; *at != '\0'; ++at) {
-    if (*at >= '0' && *at <= '9') {
-      digits = true;
-    } else if (*at == '.' && !point) {
-      point = true;
-    } else {
-      return false;
-    }
-  }
-  return digits;
-}
-
-bool ParseSeconds(const char* text, double* seconds) {
-  if (!IsDecimal(text)) return false;
-  char* end = nullptr;
-  errno = 0;
-  const double value = strtod(text, &end);
-  if (errno != 0 || *end != '\0' || !isfinite(value) || value <= 0 ||
-      value > kMaxTimeoutSeconds) {
+bool TakeSeconds(const char* text, CommandLine* line) {
+  if (strspn(text, "0123456789.") != strlen(text) || strchr(text, '.') != strrchr(text, '.') ||
+      strpbrk(text, "0123456789") == nullptr) {
     return false;
   }
-  *seconds = value;
+  const double value = strtod(text, nullptr);
+  if (!isfinite(value) || value <= 0 || value > kMaxTimeoutSeconds) return false;
+  line->watch.timeout_seconds = value;
   return true;
 }
 
-// Takes a watch option at argv[*index]. Returns -1 when it was one and is
-// sound, kExitUsage after a complaint, or 0 when it is no watch option.
-int ParseWatchOption(int argc, char** argv, int* index, WatchOptions* options) {
-  bool missing = false;
-  if (const char* value = OptionValue("--count", argc, argv, index, &missing)) {
-    if (ParseCount(value, &options->count)) return -1;
-    Complain("--count takes a whole number of at least 1, not '%s'", value);
-    return kExitUsage;
-  }
-  if (!missing) {
-    if (const char* value = OptionValue("--timeout", argc, argv, index, &missing)) {
-      if (ParseSeconds(value, &options->timeout_seconds)) return -1;
-      Complain("--timeout takes a number of seconds above 0, not '%s'", value);
+struct OptionEntry {
+  const char* name;
+  bool (*applies)(Command command);
+  bool (*take)(const char* value, CommandLine* line);
+  const char* complaint;  // of a bad value, which is its %s
+};
+
+constexpr OptionEntry kOptions[] = {
+    {"--count", [](Command c) { return c == Command::kWatch; }, TakeCount,
+     "--count takes a whole number of at least 1, not '%s'"},
+    {"--timeout", [](Command c) { return c == Command::kWatch; }, TakeSeconds,
+     "--timeout takes a number of seconds above 0, not '%s'"},
+    {"--file",
+     [](Command c) {
+       return c == Command::kLoad || c == Command::kPersistRestore ||
+              c == Command::kPersistWatch || c == Command::kPersistForget;
+     },
+     [](const char* text, CommandLine* line) { return *(line->file = text) != '\0'; },
+     "--file takes a path%s"},
+    {"--root", [](Command) { return true; },
+     [](const char* text, CommandLine* line) { return *(line->root = text) != '\0'; },
+     "--root takes a directory%s"},
+};
+
+// Takes the option at argv[*index] when it is one that `command` takes, as
+// "--name=VALUE" or "--name VALUE" (advancing *index past the value).
+// Returns -1 when it was taken, 0 when it is no such option, kExitUsage
+// after a complaint.
+int TakeOption(Command command, int argc, char** argv, int* index, CommandLine* line) {
+  const char* argument = argv[*index];
+  for (const OptionEntry& option : kOptions) {
+    const size_t length = strlen(option.name);
+    if (!option.applies(command) || strncmp(argument, option.name, length) != 0 ||
+        (argument[length] != '=' && argument[length] != '\0')) {
+      continue;
+    }
+    if (argument[length] == '\0' && *index + 1 >= argc) {
+      Complain("%s needs a value", argument);
       return kExitUsage;
     }
-  }
-  if (!missing) return 0;
-  Complain("%s needs a value", argv[*index]);
-  return kExitUsage;
-}
-
-// Takes a persist option at argv[*index], as ParseWatchOption does.
-int ParsePersistOption(int argc, char** argv, int* index, const char** file) {
-  bool missing = false;
-  if (const char* value = OptionValue("--file", argc, argv, index, &missing)) {
-    if (value[0] != '\0') {
-      *file = value;
-      return -1;
-    }
-    Complain("--file takes a path");
+    const char* value = argument[length] == '=' ? argument + length + 1 : argv[++*index];
+    if (option.take(value, line)) return -1;
+    Complain(option.complaint, value);
     return kExitUsage;
   }
-  if (!missing) return 0;
-  Complain("%s needs a value", argv[*index]);
-  return kExitUsage;
-}
-
-bool TakesFileOption(Command command) {
-  return command == Command::kPersistRestore || command == Command::kPersistWatch ||
-         command == Command::kPersistForget || command == Command::kLoad;
+  return 0;
 }
 
 }  // namespace
@@ -197,10 +150,17 @@ bool TakesFileOption(Command command) {
 void PrintUsage(FILE* out) { fputs(kUsage, out); }
 
 int ParseCommandLine(int argc, char** argv, CommandLine* line) {
-  if (argc < 2) {
+  int first = 1;
+  for (int status; first < argc; ++first) {
+    if ((status = TakeOption(Command::kHelp, argc, argv, &first, line)) == 0) break;
+    if (status != -1) return UsageError();
+  }
+  if (argc <= first) {
     Complain("missing command");
     return UsageError();
   }
+  argv += first - 1;
+  argc -= first - 1;
   const char* name = argv[1];
   if (IsHelpOption(name) || strcmp(name, "help") == 0) {
     PrintUsage(stdout);
@@ -241,16 +201,9 @@ int ParseCommandLine(int argc, char** argv, CommandLine* line) {
       PrintUsage(stdout);
       return kExitOk;
     }
-    if (entry->command == Command::kWatch) {
-      const int status = ParseWatchOption(argc, argv, &index, &line->watch);
-      if (status == -1) continue;
-      if (status != 0) return UsageError();
-    }
-    if (TakesFileOption(entry->command)) {
-      const int status = ParsePersistOption(argc, argv, &index, &line->file);
-      if (status == -1) continue;
-      if (status != 0) return UsageError();
-    }
+    const int status = TakeOption(entry->command, argc, argv, &index, line);
+    if (status == -1) continue;
+    if (status != 0) return UsageError();
     Complain("unknown option '%s' for %s", argument, entry->name);
     return UsageError();
   }

@@ -1,5 +1,7 @@
 // The command line of camprop: a sub-command (of one or two words, as
-// "persist restore"), its options, then its operands. Options come before the operands, as POSIX utilities take them:
+// "persist restore"), its options, then its operands; --root DIR may also
+// come before the command. Options come before the operands, as POSIX
+// utilities take them:
 // the first operand, or "--", ends them, so a value such as -1 needs no
 // quoting and a key that begins with "-" is reached after "--". -h and
 // --help work after every sub-command.
@@ -27,6 +29,7 @@ struct CommandLine {
   std::vector<const char*> operands;
   WatchOptions watch;
   const char* file = nullptr;  // load, persist: --file PATH; null for the default
+  const char* root = nullptr;  // --root DIR, before or after the command; null for none
 };
 
 // Parses argv into *line. Returns -1 when the command is to run; otherwise

@@ -1,9 +1,8 @@
 // camprop load: stores the defaults of `key=value` files, as the camera
-// properties service does at boot from /etc/camera/properties.d, together
-// with the saved persist. settings, which win over the defaults. Each file
-// is applied whole or not at all: one with a bad line is reported and left
-// out, and every other file still counts. Everything is stored in one pass
-// under one exclusive lock (store_batch.h).
+// properties service does at boot, with the saved persist. settings, which
+// win over the defaults, in one transaction; and camprop persist restore,
+// the saved settings alone. A file of defaults is applied whole or not at
+// all; damaged lines of the saved file are skipped (persist_file.h).
 //
 // A persist. key that the store already holds is an operator's setting, or
 // a default stored earlier: load replaces it only in the second case (its
@@ -20,16 +19,16 @@
 #include <unordered_map>
 #include <vector>
 
+#include "property_store/internal/status_text.h"
+#include "property_store/internal/transaction.h"
 #include "tools/camprop/commands.h"
 #include "tools/camprop/persist_file.h"
 #include "tools/camprop/settings_file.h"
-#include "tools/camprop/store_batch.h"
 #include "tools/camprop/stored_defaults.h"
 
 namespace camprop {
 namespace {
 
-constexpr char kDefaultsDirectory[] = "/etc/camera/properties.d";
 constexpr char kSettingsSuffix[] = ".conf";
 
 const char* Plural(size_t count, const char* one, const char* many) {
@@ -121,29 +120,35 @@ std::vector<Setting> ReadDefaults(const std::vector<std::string>& files, int* st
   return defaults;
 }
 
-}  // namespace
-
-int ApplySettings(const std::vector<Setting>& defaults, const PersistedSettings& saved,
-                  bool replace_persist) {
-  StoreBatch batch;
-  if (batch.result().status != ScanStatus::kOk) {
-    Complain("cannot store in %s: %s", propstore::kStoragePath,
-             DescribeUpdateFailure(batch.result()));
+// Stores `defaults` (in order, each key once with its last value) and
+// `saved` in one transaction; a saved value wins over the default of its
+// key. A persist. key that the store holds already is left as it is, unless
+// `replace_persist` or its value is the default stored for it earlier
+// (stored_defaults.h), and the defaults of persist. keys are kept for the
+// watch. Returns kExitOk, or kExitFailed after a complaint.
+int ApplySettings(const Context& context, const std::vector<Setting>& defaults,
+                  const PersistedSettings& saved, bool replace_persist) {
+  propstore::Transaction store(context.store);
+  const auto failed = [&] {
+    Complain("cannot store in %s: %s", context.store.path(),
+             propstore::Reason(store.status()).c_str());
     return kExitFailed;
-  }
-  const PersistedSettings stored_defaults = ReadStoredDefaults();
+  };
+  if (!store.status().ok()) return failed();
+  const std::string& defaults_path = context.places.stored_defaults;
+  const PersistedSettings stored_defaults = ReadStoredDefaults(defaults_path);
   const auto set_persist = [&](const std::string& key, const std::string& value) {
-    const std::string* current = batch.Find(key);
+    const std::string* current = store.Find(key);
     const auto stored_default = stored_defaults.find(key);
     if (replace_persist || current == nullptr ||
         (stored_default != stored_defaults.end() && *current == stored_default->second)) {
-      batch.Set(key, value);
+      store.Set(key, value);
     }
   };
   PersistedSettings new_defaults;
   for (const auto& [key, value] : LastValues(defaults)) {
     if (!IsPersistKey(key)) {
-      batch.Set(key, value);
+      store.Set(key, value);
       continue;
     }
     new_defaults[key] = value;
@@ -155,33 +160,34 @@ int ApplySettings(const std::vector<Setting>& defaults, const PersistedSettings&
   }
   // A default dropped from the files still describes a value nobody set.
   for (const auto& [key, value] : stored_defaults) {
-    const std::string* current = batch.Find(key);
+    const std::string* current = store.Find(key);
     if (current != nullptr && *current == value) new_defaults.emplace(key, value);
   }
-  bool stored = batch.Commit();
+  if (!store.Commit().ok()) return failed();
   // Without them the watch would take the defaults just stored for settings.
   int defaults_error = 0;
-  if (stored && new_defaults != stored_defaults) defaults_error = WriteStoredDefaults(new_defaults);
-  stored = batch.Close() && stored;
-  if (!stored) {
-    Complain("cannot store in %s: %s", propstore::kStoragePath,
-             DescribeUpdateFailure(batch.result()));
-    return kExitFailed;
+  if (new_defaults != stored_defaults) {
+    defaults_error = WriteStoredDefaults(defaults_path, new_defaults);
   }
+  if (!store.Close().ok()) return failed();
   if (defaults_error == 0) return kExitOk;
-  Complain("cannot keep the defaults of persist. keys in %s: %s", kStoredDefaultsPath,
+  Complain("cannot keep the defaults of persist. keys in %s: %s", defaults_path.c_str(),
            strerror(defaults_error));
   return kExitFailed;
 }
 
-int RunLoad(const std::vector<const char*>& operands, const std::string& saved_path) {
+}  // namespace
+
+int RunLoad(const Context& context, const std::vector<const char*>& operands,
+            const std::string& saved_path) {
   int status = kExitOk;
   std::vector<std::string> files;
   if (operands.empty()) {
-    const int error = AddConfFiles(kDefaultsDirectory, &files);
+    const std::string& dir = context.places.defaults_dir;
+    const int error = AddConfFiles(dir, &files);
     // No directory, no defaults; the saved settings still count.
     if (error != 0 && error != ENOENT) {
-      Complain("cannot read %s: %s", kDefaultsDirectory, strerror(error));
+      Complain("cannot read %s: %s", dir.c_str(), strerror(error));
       status = kExitFailed;
     }
   }
@@ -198,8 +204,15 @@ int RunLoad(const std::vector<const char*>& operands, const std::string& saved_p
   bool damaged = false;
   // A saved file that cannot be read fails the load, after the defaults.
   if (!ReadPersistFile(saved_path, &saved, &damaged)) status = kExitFailed;
-  const int stored = ApplySettings(defaults, saved, false);
+  const int stored = ApplySettings(context, defaults, saved, false);
   return stored != kExitOk ? stored : status;
+}
+
+int RunPersistRestore(const Context& context, const std::string& path) {
+  PersistedSettings saved;
+  bool damaged = false;
+  if (!ReadPersistFile(path, &saved, &damaged)) return kExitFailed;
+  return ApplySettings(context, {}, saved, true);
 }
 
 }  // namespace camprop

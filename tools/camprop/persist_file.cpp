@@ -10,6 +10,7 @@
 
 #include "tools/camprop/atomic_file.h"
 #include "tools/camprop/commands.h"
+#include "tools/camprop/main.h"
 #include "tools/camprop/settings_file.h"
 
 namespace camprop {
@@ -104,12 +105,12 @@ size_t PersistFileHeaderSize() { return sizeof(kEscapedFormatMark) - 1 + sizeof(
 PersistFileLock::PersistFileLock(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  fd_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  fd_ = Calls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd_ < 0) {
     error_ = errno;
     return;
   }
-  while (flock(fd_, LOCK_EX) != 0) {
+  while (Calls().flock(fd_, LOCK_EX) != 0) {
     if (errno == EINTR) continue;
     error_ = errno;
     break;
@@ -117,7 +118,7 @@ PersistFileLock::PersistFileLock(const std::string& path) {
 }
 
 PersistFileLock::~PersistFileLock() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) Calls().close(fd_);
 }
 
 }  // namespace camprop

@@ -1,11 +1,8 @@
-// The file that keeps the `persist.` properties across reboots, by default
-// /var/lib/camera/persist.properties: `camprop persist watch` writes it
-// whole on every change, `camprop persist restore` stores it back at boot.
-// It holds escaped `key=value` lines (settings_file.h), readable by the
-// group camera as the store is. A damaged file must never
-// crash the tool or keep the boot waiting: its sound lines count, the rest
-// are reported and skipped, and the file itself is kept beside as
-// PATH.bad for whoever wants to look at it.
+// The file that keeps the persist. properties across reboots (Places::saved):
+// the watch writes it whole on every change, load stores it back at boot.
+// It holds escaped `key=value` lines (settings_file.h). A damaged file never
+// crashes the tool or keeps the boot waiting: its sound lines count, the
+// rest are reported and skipped, and the file is kept beside as PATH.bad.
 //
 // Thread-safety: keeps no state; call from the main thread (it complains
 // on standard error).
@@ -21,9 +18,6 @@ namespace camprop {
 
 // Only keys that begin with this are kept across reboots.
 inline constexpr char kPersistPrefix[] = "persist.";
-
-// Where they are kept unless --file says otherwise.
-inline constexpr char kDefaultPersistPath[] = "/var/lib/camera/persist.properties";
 
 // The saved file's mode, and its damaged copy's: properties hold no secrets,
 // but the store itself is only for the group camera.

@@ -2,6 +2,7 @@
 // lines of the saved persist file.
 #include "tools/camprop/settings_file.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -9,8 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "property_store/internal/storage_file.h"
+#include "property_store/internal/record.h"
 #include "tools/camprop/commands.h"
+#include "tools/camprop/main.h"
 
 namespace camprop {
 namespace {
@@ -47,11 +49,11 @@ std::string ControlByteIn(const std::string& text, const char* what) {
   return "";
 }
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  const char* digit = c != '\0' ? strchr(kHexDigits, tolower(c)) : nullptr;
+  return digit != nullptr ? static_cast<int>(digit - kHexDigits) : -1;
 }
 
 // Replaces the escapes of *text by the bytes they stand for. Returns "" or
@@ -129,7 +131,7 @@ int ReadAll(int fd, std::string* bytes, bool* cut) {
   char chunk[16384];
   for (;;) {
     const size_t room = kLargestSettingsFile - bytes->size();
-    const ssize_t got = read(fd, chunk, room < sizeof(chunk) ? room : sizeof(chunk));
+    const ssize_t got = Calls().read(fd, chunk, room < sizeof(chunk) ? room : sizeof(chunk));
     if (got < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -137,7 +139,7 @@ int ReadAll(int fd, std::string* bytes, bool* cut) {
     if (got == 0) {
       // At the limit, one more byte tells whether the file goes on.
       char more;
-      *cut = room == 0 && read(fd, &more, 1) == 1;
+      *cut = room == 0 && Calls().read(fd, &more, 1) == 1;
       return 0;
     }
     bytes->append(chunk, static_cast<size_t>(got));
@@ -152,11 +154,11 @@ int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* fi
   // this); it is then refused as not a regular file.
   int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
   if (links == LinkPolicy::kRefuse) flags |= O_NOFOLLOW;
-  const int fd = open(path.c_str(), flags);
+  const int fd = Calls().open(path.c_str(), flags, 0);
   if (fd < 0) return errno;
   struct stat info;
   int error = 0;
-  if (fstat(fd, &info) != 0) {
+  if (Calls().fstat(fd, &info) != 0) {
     error = errno;
   } else if (!S_ISREG(info.st_mode)) {
     error = EINVAL;
@@ -167,7 +169,7 @@ int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* fi
                             : kLargestSettingsFile);
     error = ReadAll(fd, &file->bytes, &file->cut);
   }
-  close(fd);
+  Calls().close(fd);
   if (error != 0) return error;
 
   size_t start = StartsWith(file->bytes, 0, kByteOrderMark) ? sizeof(kByteOrderMark) - 1 : 0;
@@ -217,7 +219,6 @@ void ReportLine(const std::string& path, size_t line, const std::string& reason)
 }
 
 std::string EscapedLine(const std::string& key, const std::string& value) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
   std::string line;
   line.reserve(4 * (key.size() + value.size()) + 2);  // room for every byte escaped
   const auto append = [&line](const std::string& text, bool is_key) {

@@ -1,20 +1,15 @@
-// Files of settings, one `key=value` per line, as `camprop load` reads them
-// from /etc/camera/properties.d and `camprop persist` keeps them in
-// /var/lib/camera/persist.properties. The rules are those of sysctl.d: a
-// UTF-8 byte-order mark at the start is skipped; blank lines and lines whose
-// first non-blank byte is '#' or ';' are comments; blanks (spaces, tabs,
-// carriage returns) around the key and the value are dropped; a line whose
-// key begins with '-' is stored without the '-', and should it be refused,
-// it is skipped in silence instead. A line is refused when it has no '=',
-// its key is empty or of 64 bytes or more, its value of 92 bytes or more,
-// or either holds a control byte: the store would cut such a key or value,
-// and a control byte is never what an operator meant to type.
+// Files of settings, one `key=value` per line: the defaults camprop load
+// reads and the settings camprop persist keeps. The rules are sysctl.d's: a
+// UTF-8 byte-order mark is skipped; blank lines and lines that begin with
+// '#' or ';' are comments; blanks around the key and the value are dropped;
+// a line whose key begins with '-' is skipped in silence should it be bad.
+// A line is bad without '=', with an empty key, a key of 64 bytes or more,
+// a value of 92 or more (the store would cut them), or a control byte
+// (never what an operator meant to type).
 //
-// The saved persist file carries any key and value the store holds, byte
-// for byte: its first line marks it as escaped (kEscapedFormatMark), and
-// in its keys and values "\\" stands for a backslash and "\xHH" for the
-// byte HH, which is how the bytes that a line cannot carry are written.
-// Files without the mark (older saved files, defaults) are read as above.
+// A file whose first line is kEscapedFormatMark (the saved settings) carries
+// any key and value byte for byte: "\\" stands for a backslash, "\xHH" for
+// the byte HH.
 //
 // Thread-safety: keeps no state.
 #ifndef TOOLS_CAMPROP_SETTINGS_FILE_H_

@@ -7,6 +7,13 @@
 // at 10 to 10,000 records; the summary prints each median time as a ratio
 // to the floors at the same size, with the targets, and the cost per record.
 //
+// The lookups and updates are those of the C API, a client of the store
+// engine, so they follow its whole lock protocol: a lookup tests the
+// pending lock (one fcntl) before its shared lock, an update takes it
+// before its exclusive one. The floors do neither, nor do they compare
+// keys: what the lookups' targets (1.10 up to 1,000 records) allow beyond
+// the floor covers both.
+//
 // Runs in a private mount namespace like the tests: the store's fixed path
 // is used, the machine's /run is not.
 #include <fcntl.h>
@@ -120,9 +127,9 @@ BENCHMARK(BM_SetAppend)->STORE_SIZES;
 int main(int argc, char** argv) {
   isputils_bench::BenchPlan plan;
   plan.comparisons = {
-      {"BM_GetHit", "BM_Floor", 1.3, "10 100"}, {"BM_GetHit", "BM_Floor", 1.5, "1000"},
+      {"BM_GetHit", "BM_Floor", 1.10, "10 100 1000"},
       {"BM_GetHit", "BM_Floor", 0.0, "10000"},  {"BM_GetHit", "BM_StreamFloor"},
-      {"BM_GetMiss", "BM_Floor", 1.05, "10 100 1000"},
+      {"BM_GetMiss", "BM_Floor", 1.10, "10 100 1000"},
       {"BM_GetMiss", "BM_Floor", 0.0, "10000"}, {"BM_GetMiss", "BM_StreamFloor"},
       {"BM_SetInPlace", "BM_UpdateFloor", 1.5},
       {"BM_SetAppend", "BM_UpdateFloor"},

@@ -3,6 +3,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -23,10 +24,40 @@ bool IsListed(const std::string& argument, const char* list) {
   return words.find(" " + argument + " ") != std::string::npos;
 }
 
-// Prints the usual console output, then the plan's comparisons as ratios.
+// True when argument `a` comes before `b`: compared as numbers, the first
+// of each "/"-separated part first ("2/1000" before "8/100").
+bool ArgumentBefore(const std::string& a, const std::string& b) {
+  const char* x = a.c_str();
+  const char* y = b.c_str();
+  for (;;) {
+    char* x_end;
+    char* y_end;
+    const double x_part = strtod(x, &x_end);
+    const double y_part = strtod(y, &y_end);
+    if (x_part != y_part) return x_part < y_part;
+    if (*x_end != '/' || *y_end != '/') return *x_end != '/' && *y_end == '/';
+    x = x_end + 1;
+    y = y_end + 1;
+  }
+}
+
+// The first bound of `bounds` that applies to `function` at `argument`;
+// null when none does.
+const CounterBound* BoundFor(const std::vector<CounterBound>& bounds, const std::string& function,
+                             const std::string& argument) {
+  for (const CounterBound& bound : bounds) {
+    if (function == bound.function && IsListed(argument, bound.only)) return &bound;
+  }
+  return nullptr;
+}
+
+// Prints the usual console output, then the plan's comparisons as ratios
+// and its counter table.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
-  explicit RatioReporter(const BenchPlan& plan) : plan_(plan) {}
+  // Colours only for a terminal: output kept in a file stays plain text.
+  explicit RatioReporter(const BenchPlan& plan)
+      : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular), plan_(plan) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
@@ -42,16 +73,21 @@ class RatioReporter : public benchmark::ConsoleReporter {
         arguments_.push_back(argument);
       }
       times_[{argument, run.run_name.function_name}] = ns;
+      std::map<std::string, double>& counters = counters_[{argument, run.run_name.function_name}];
+      for (const auto& [name, counter] : run.counters) counters[name] = counter.value;
     }
   }
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    // Sizes in ascending order, however the runs were interleaved.
-    std::stable_sort(arguments_.begin(), arguments_.end(),
-                     [](const std::string& a, const std::string& b) {
-                       return atof(a.c_str()) < atof(b.c_str());
-                     });
+    // Arguments in ascending order, however the runs were interleaved.
+    std::stable_sort(arguments_.begin(), arguments_.end(), ArgumentBefore);
+    if (!plan_.comparisons.empty()) PrintRatios();
+    if (!plan_.counter_columns.empty()) PrintCounters();
+  }
+
+ private:
+  void PrintRatios() {
     printf("\n%-9s %-20s %-18s %12s %12s %7s %7s %-6s", "argument", "operation", "baseline",
            "time (ns)", "base (ns)", "ratio", "target", "");
     if (plan_.per_argument != nullptr) printf("  %s", plan_.per_argument);
@@ -78,12 +114,41 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
- private:
+  // Rows by argument, then by function name.
+  void PrintCounters() {
+    printf("\n%-9s %-22s", "argument", "operation");
+    for (const CounterColumn& column : plan_.counter_columns) printf(" %12s", column.heading);
+    printf(" %-18s\n", "bound");
+    for (const std::string& argument : arguments_) {
+      for (const auto& [row, counters] : counters_) {
+        if (row.first != argument) continue;
+        const std::string& function = row.second;
+        printf("%-9s %-22s", argument.empty() ? "-" : argument.c_str(),
+               function.c_str() + (function.compare(0, 3, "BM_") == 0 ? 3 : 0));
+        for (const CounterColumn& column : plan_.counter_columns) {
+          const auto found = counters.find(column.counter);
+          if (found == counters.end()) {
+            printf(" %12s", "-");
+          } else {
+            printf(" %12.*f", column.decimals, found->second);
+          }
+        }
+        if (const CounterBound* bound = BoundFor(plan_.counter_bounds, function, argument)) {
+          const auto found = counters.find(bound->counter);
+          const bool met = found != counters.end() && found->second <= bound->most;
+          printf(" %s <= %-7g %s", bound->counter, bound->most, met ? "met" : "MISSED");
+        }
+        printf("\n");
+      }
+    }
+  }
+
   const BenchPlan& plan_;
-  // The arguments the benchmarks ran with, and the median
-  // times in nanoseconds by (argument, function name).
+  // The arguments the benchmarks ran with, and the median times in
+  // nanoseconds and counters by (argument, function name).
   std::vector<std::string> arguments_;
   std::map<std::pair<std::string, std::string>, double> times_;
+  std::map<std::pair<std::string, std::string>, std::map<std::string, double>> counters_;
 };
 
 }  // namespace
