@@ -123,9 +123,18 @@ int OpenOrCreate(const Syscalls& calls, const char* path, bool* creating) {
   return -1;
 }
 
-bool LockWholeFile(const Syscalls& calls, int fd, int operation) {
-  while (calls.flock(fd, operation) != 0) {
-    if (errno != EINTR) return false;
+bool LockWholeFile(const Options& options, int fd, int operation) {
+  const auto interrupted = [&options] {
+    return options.interrupted != nullptr && options.interrupted();
+  };
+  // Once interrupted, no signal is left to end a wait: only a free lock is
+  // taken.
+  while (options.calls->flock(fd, interrupted() ? operation | LOCK_NB : operation) != 0) {
+    if (errno != EINTR && errno != EWOULDBLOCK) return false;
+    if (interrupted()) {
+      errno = EINTR;
+      return false;
+    }
   }
   return true;
 }
@@ -198,7 +207,7 @@ void StoreFile::OpenForLookup() {
     return;
   }
   WaitForPendingWriter(calls_, fd_);
-  if (!LockWholeFile(calls_, fd_, LOCK_SH)) Fail(Status::Code::kLock, errno);
+  if (!LockWholeFile(store_.options(), fd_, LOCK_SH)) Fail(Status::Code::kLock, errno);
 }
 
 void StoreFile::OpenForUpdate() {
@@ -214,7 +223,7 @@ void StoreFile::OpenForUpdate() {
     // to wait announces itself to the lookups that come meanwhile.
     if (calls_.flock(fd_, LOCK_EX | LOCK_NB) != 0) {
       TakePendingLock(calls_, fd_);
-      if (!LockWholeFile(calls_, fd_, LOCK_EX)) {
+      if (!LockWholeFile(store_.options(), fd_, LOCK_EX)) {
         Fail(Status::Code::kLock, errno);
         return;
       }
@@ -304,6 +313,23 @@ bool StoreFile::SkipToEnd() {
   while (Next() != nullptr) {
   }
   return status_.ok();
+}
+
+uint64_t StoreFile::SkipHole() {
+  if (!status_.ok() || at_end_ || end_ - begin_ >= sizeof(Record)) return 0;
+  const uint64_t next = records_read_ * sizeof(Record);
+  off_t data = calls_.lseek(fd_, static_cast<off_t>(next), SEEK_DATA);
+  // ENXIO: no data from here on, the rest of the file is one hole.
+  if (data < 0 && errno == ENXIO) data = calls_.lseek(fd_, 0, SEEK_END);
+  if (data < 0) return 0;
+  const uint64_t end = static_cast<uint64_t>(data) < read_limit_ ? data : read_limit_;
+  const uint64_t records = end > next ? (end - next) / sizeof(Record) : 0;
+  if (records == 0) return 0;
+  // What the buffer holds of the hole (less than a record) goes unread.
+  records_read_ += records;
+  file_offset_ = records_read_ * sizeof(Record);
+  begin_ = end_ = 0;
+  return records;
 }
 
 bool StoreFile::Refill() {

@@ -36,6 +36,14 @@ bool StoreFollower::Next(Clock::time_point deadline, std::vector<PropertyChange>
   return true;
 }
 
+bool StoreFollower::Refresh() {
+  PropertyView view;
+  if (!Read(&view)) return false;
+  current_ = std::move(view);
+  has_baseline_ = true;
+  return true;
+}
+
 void StoreFollower::Arm() {
   events_.Arm();
   // A missing directory is told by the store's status; the one above it is

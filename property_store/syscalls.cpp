@@ -33,7 +33,7 @@ const Syscalls kSystemCalls = {
     Open,        ::close,     ::fstat,   ::lstat,  ::stat,     ::access,   ::flock,
     Lock,        ::read,      ::write,   ::pread,  ::pwrite,   ::ftruncate, ::fsync,
     ::fchmod,    ::fchown,    ::mkostemp, ::rename, ::unlink,  ::fallocate, ::malloc,
-    ::free,      NowNs,       SleepNs,   ::inotify_add_watch,
+    ::free,      NowNs,       SleepNs,   ::inotify_add_watch, ::lseek,
 };
 
 }  // namespace propstore

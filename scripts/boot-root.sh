@@ -31,12 +31,13 @@ check_table=(
   "reinstall       | isputils-tools reinstalled: both units still run"
   "remove          | isputils-tools removed: both units stopped"
   "install-all     | all packages purged, then every .deb installed at once: both units run"
-  "store-at-boot   | after a boot, before any set: the store 0660 root:camera in /run/camera 3770 root:camera"
+  "store-at-boot   | after a boot: the store 0660 root:camera in /run/camera 3770 root:camera; records 0640"
   "root-umask-set  | root with umask 022 sets a key where no store exists: the group can write the new store"
   "state-modes     | /var/lib/camera 0750 camera-properties:camera; the saved file and .bad 0640"
   "saved-wins      | a saved setting beats its default after camprop load, a restart and a boot"
   "default-follows | a default nobody set is not saved, nor a key set to its default; an edited default applies"
   "forget          | persist forget drops the key from the saved file at once; its default returns at boot"
+  "stop-locked     | the store's lock held by another process: camera-persist stops on SIGTERM, not killed"
   "exact-values    | values with blanks, a tab, a newline, backslashes, a key with '=': back after a boot"
   "hard-kill       | the container killed right after a save: the value returns, the saved file is sound"
   "bad-defaults    | a bad file: the others applied, it not at all, saved settings restored, unit failed, warning"
@@ -369,6 +370,9 @@ check_store_at_boot() {
   reboot_container && units_are active || return 1
   expect_mode /run/camera "3770 root camera"
   expect_mode /run/camera/property_storage "0660 root camera"
+  # Rewritten by the boot's load, never writable by the group.
+  expect_mode /run/camera/persist_defaults "0640 camera-properties camera"
+  expect_mode /run/camera/persist_forgotten "0640 camera-properties camera"
 }
 
 check_root_umask_set() {
@@ -439,6 +443,29 @@ check_forget() {
   ! saved_names persist.f || saw "the watch saved persist.f again after forget"
   reboot_container && units_are active || return 1
   value_is persist.f 4 || saw "after a boot: $why"
+}
+
+check_stop_locked() {
+  local result
+  start_units || return 1
+  inside systemd-run --unit=boot-check-lock flock -x /run/camera/property_storage sleep 300 \
+    >/dev/null 2>&1 || nope "cannot start a holder of the store's lock" || return 1
+  lock_held() { ! inside flock -n /run/camera/property_storage true; }
+  poll 10 lock_held || nope "the store's lock was not taken" || return 1
+  # A change of the file's attributes wakes the watch, which then waits for
+  # the lock (the kernel names the wait); the stop's SIGTERM must end it.
+  inside chmod 0660 /run/camera/property_storage
+  watch_waits() {
+    inside cat "/proc/$(inside systemctl show -P MainPID camera-persist.service)/wchan" |
+      grep -q lock
+  }
+  poll 10 watch_waits || nope "the watch did not wait for the store's lock" || return 1
+  inside systemctl stop camera-persist.service
+  result=$(inside systemctl show -P Result camera-persist.service)
+  inside systemctl stop boot-check-lock.service
+  [[ $result == success ]] || nope "camera-persist stopped with result $result, expected success"
+  inside systemctl start camera-persist.service
+  units_are active
 }
 
 # Values each line of the saved file must carry: blanks at the ends, control

@@ -11,7 +11,8 @@
 #     in no stand-in; without them, the stand-ins come in;
 #   - the store's tmpfiles.d entry, applied to a scratch root, makes
 #     /run/camera a setgid, sticky directory of root and the group camera
-#     that others cannot enter;
+#     that others cannot enter, and the records of the values nobody set
+#     files of the service's user that the group cannot write;
 #   - lintian finds no error;
 #   - unpacked into a scratch root: the pkg-config files name /usr, not a
 #     path relative to themselves; `systemd-analyze verify` passes the units
@@ -168,16 +169,17 @@ step "the store's tmpfiles.d entry, applied to a scratch root"
 check_tmpfiles() {
   local scratch=$work/tmpfiles-root modes
   mkdir -p "$scratch/etc"
-  echo 'root:x:0:0:root:/root:/bin/sh' >"$scratch/etc/passwd"
+  printf 'root:x:0:0:root:/root:/bin/sh\ncamera-properties:x:4243:4242::/nonexistent:/usr/sbin/nologin\n' \
+    >"$scratch/etc/passwd"
   printf 'root:x:0:\ncamera:x:4242:\n' >"$scratch/etc/group"
   dpkg -x "$(deb libpropstore-common)" "$scratch"
   systemd-tmpfiles --root="$scratch" --create libpropstore-common.conf ||
     fail "systemd-tmpfiles refused the entry"
-  modes=$(stat -c '%n %a %u:%g' "$scratch/run/camera" "$scratch/run/camera/property_storage")
-  modes=${modes//$scratch/}
+  modes=$(cd "$scratch/run/camera" && stat -c '%n %a %u:%g' . property_storage persist_defaults persist_forgotten)
   echo "$modes"
-  [[ $modes == $'/run/camera 3770 0:4242\n/run/camera/property_storage 660 0:4242' ]] ||
-    fail "/run/camera must be mode 3770 and its file 660, both of root and the group camera"
+  [[ $modes == $'. 3770 0:4242\nproperty_storage 660 0:4242\npersist_defaults 640 4243:4242\npersist_forgotten 640 4243:4242' ]] ||
+    fail "/run/camera must be mode 3770 and its store 660, both of root and the group camera;" \
+         "the records 640, of camera-properties and camera"
 }
 if [[ $(id -u) -eq 0 ]]; then
   check_tmpfiles

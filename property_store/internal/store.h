@@ -67,6 +67,10 @@ struct Options {
   // its kin) at the cost of looking at the directory: for tools that
   // explain; the C interface does not.
   bool diagnose = false;
+  // Asked when a signal interrupts a wait for the file's lock: true ends
+  // the wait (kLock, EINTR), so that a tool can stop on SIGTERM while
+  // another process holds the lock; null (the C interface) waits on.
+  bool (*interrupted)() = nullptr;
 };
 
 // Intentionally neither copyable nor movable: its names may point into

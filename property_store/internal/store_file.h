@@ -84,6 +84,14 @@ class StoreFile {
   // Reads on to the end of the file. False when the scan failed.
   bool SkipToEnd();
 
+  // Where every record read so far has been handed out: skips the whole
+  // records ahead that lie in a hole of a sparse file (bytes never written,
+  // which read as zeros) without reading them, and returns how many. 0
+  // where the next record holds data, or where the file system cannot
+  // tell. For a scan whose time must follow what the file stores, not the
+  // size it claims; last_record() is null afterwards.
+  uint64_t SkipHole();
+
   // Whole records handed out so far.
   uint64_t records_read() const { return records_read_; }
 

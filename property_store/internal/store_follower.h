@@ -63,6 +63,12 @@ class StoreFollower {
   // once `deadline` has passed.
   bool Next(Clock::time_point deadline, std::vector<PropertyChange>* changes);
 
+  // Reads the store now, without waiting: current() is then the store of
+  // this instant, whatever changed since the last read is taken in without
+  // being handed out, and `under_lock` ran with it. Returns false, keeping
+  // the properties last read, when the file could not be read.
+  bool Refresh();
+
  private:
   // Arms the events before each snapshot, so that a change made while it is
   // taken wakes the next wait.

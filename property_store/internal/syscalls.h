@@ -49,6 +49,7 @@ struct Syscalls {
   int64_t (*now_ns)();
   void (*sleep_ns)(int64_t nanoseconds);
   int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
+  off_t (*lseek)(int fd, off_t offset, int whence);
 };
 
 // The C library's own calls.

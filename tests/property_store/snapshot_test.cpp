@@ -45,6 +45,23 @@ TEST_F(SnapshotTest, CopiesEveryWholeRecordAndTellsDuplicatesAndTheTail) {
     duplicates += std::to_string(d.index) + "<-" + std::to_string(d.first) + " ";
   }
   EXPECT_EQ("2<-0 4<-1 5<-0 ", duplicates);
+
+  // Zero bytes, written or a hole never written: each run held as its first
+  // record and a count, indices in the file kept apart from those held.
+  const std::string zero = RecordBytes("", "");
+  SetBytes(RecordBytes("a", "1") + zero + zero + RecordBytes("b", "2") + zero);
+  ASSERT_EQ(0, truncate(store_.path(), 4096 * PROPERTY_RECORD_SIZE + 7));
+  ASSERT_TRUE(propstore::TakeSnapshot(store_, &snapshot).ok());
+  ASSERT_EQ(4u, snapshot.records.size());
+  std::string runs;
+  for (const Snapshot::ZeroRun& run : snapshot.zero_runs) {
+    runs += std::to_string(run.index) + "@" + std::to_string(run.file_index) + "+" +
+            std::to_string(run.more) + " ";
+  }
+  EXPECT_EQ("1@1+1 3@4+4091 ", runs);
+  EXPECT_EQ(3u, snapshot.FileIndex(2));
+  EXPECT_EQ(4096u, snapshot.file_records());
+  EXPECT_EQ(7u, snapshot.tail_bytes);
 }
 
 }  // namespace

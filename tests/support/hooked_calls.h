@@ -47,7 +47,8 @@
   X(free, void, (void* pointer), (pointer))                                  \
   X(now_ns, int64_t, (), ())                                                 \
   X(sleep_ns, void, (int64_t nanoseconds), (nanoseconds))                    \
-  X(inotify_add_watch, int, (int fd, const char* path, uint32_t mask), (fd, path, mask))
+  X(inotify_add_watch, int, (int fd, const char* path, uint32_t mask), (fd, path, mask)) \
+  X(lseek, off_t, (int fd, off_t offset, int whence), (fd, offset, whence))
 
 namespace isputils_test {
 

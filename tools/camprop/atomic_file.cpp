@@ -1,27 +1,25 @@
 // Temporary file, fsync, rename, fsync of the directory.
 #include "tools/camprop/atomic_file.h"
 
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tools/camprop/main.h"
 
 namespace camprop {
-namespace {
-
-// The directory that holds `path`, for its fsync.
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-}  // namespace
 
 int WriteAll(int fd, const std::string& bytes) {
   for (size_t done = 0; done < bytes.size();) {
@@ -48,6 +46,25 @@ int SyncDirectory(const std::string& dir) {
 }
 
 }  // namespace
+
+void RemoveLeftoverTemporaries(const std::string& path) {
+  const std::string dir = DirectoryOf(path);
+  const size_t slash = path.rfind('/');
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  constexpr size_t kRandomPart = 6;  // what mkostemp puts for XXXXXX
+  DIR* stream = opendir(dir.c_str());
+  if (stream == nullptr) return;
+  while (const dirent* entry = readdir(stream)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + kRandomPart || name.compare(0, prefix.size(), prefix) != 0 ||
+        !std::all_of(name.begin() + prefix.size(), name.end(),
+                     [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0; })) {
+      continue;
+    }
+    Calls().unlink((dir + "/" + name).c_str());
+  }
+  closedir(stream);
+}
 
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
   return ReplaceFileWith(path, mode, [&bytes](int fd) { return WriteAll(fd, bytes); });

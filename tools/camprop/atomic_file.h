@@ -26,8 +26,16 @@ int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode);
 // need not be held in memory whole.
 int ReplaceFileWith(const std::string& path, mode_t mode, const std::function<int(int fd)>& write);
 
+// The directory that holds `path`: "." for a bare name.
+std::string DirectoryOf(const std::string& path);
+
 // Writes all of `bytes` to `fd`. Returns 0 or the errno of the failing write.
 int WriteAll(int fd, const std::string& bytes);
+
+// Removes the temporary files of ReplaceFile beside `path` (PATH.XXXXXX)
+// that a killed writer left. REQUIRES: the caller holds whatever lock
+// orders the writers of `path`, so that none of them is live.
+void RemoveLeftoverTemporaries(const std::string& path);
 
 }  // namespace camprop
 

@@ -22,17 +22,23 @@ const char* Plural(uint64_t count, const char* one, const char* many) {
 }
 
 // Calls visit(index, record, first) for each record of `snapshot`, `first`
-// being the index of the record whose key it repeats, or -1. Returns false
-// when output failed.
-template <typename Visit>
-bool ForEachRecord(const propstore::Snapshot& snapshot, Visit visit) {
+// being the index of the record whose key it repeats, or -1, then
+// run(first, last) for the records of zero bytes that repeat it, if any;
+// indices are the file's. Returns false when output failed.
+template <typename Visit, typename Run>
+bool ForEachRecord(const propstore::Snapshot& snapshot, Visit visit, Run run) {
   auto duplicate = snapshot.duplicates.begin();
+  auto zeros = snapshot.zero_runs.begin();
   for (size_t i = 0; i < snapshot.records.size(); ++i) {
     long long first = -1;
     if (duplicate != snapshot.duplicates.end() && duplicate->index == i) {
-      first = static_cast<long long>((duplicate++)->first);
+      first = static_cast<long long>(snapshot.FileIndex((duplicate++)->first));
     }
-    visit(i, snapshot.records[i], first);
+    const uint64_t at = snapshot.FileIndex(i);
+    visit(at, snapshot.records[i], first);
+    if (zeros != snapshot.zero_runs.end() && zeros->index == i && (zeros++)->more != 0) {
+      run(at + 1, at + zeros[-1].more);
+    }
     if (OutputFailed()) return false;
   }
   return true;
@@ -66,8 +72,8 @@ int RunList(const Context& context) {
     return kExitOk;
   }
   bool damaged = !snapshot.duplicates.empty() || snapshot.tail_bytes != 0;
-  const bool printed = ForEachRecord(snapshot, [&](size_t i, const Record& record, long long first) {
-    printf("#%zu [", i);
+  const bool printed = ForEachRecord(snapshot, [&](uint64_t i, const Record& record, long long first) {
+    printf("#%llu [", static_cast<unsigned long long>(i));
     PrintEscaped(stdout, KeyText(record));
     fputs("]: [", stdout);
     PrintEscaped(stdout, ValueText(record));
@@ -79,13 +85,21 @@ int RunList(const Context& context) {
     }
     fputc('\n', stdout);
     damaged = damaged || propstore::KeyLacksNul(record) || propstore::ValueLacksNul(record);
+  }, [&](uint64_t first, uint64_t last) {
+    printf("#%llu-#%llu: %llu more records of zero bytes like #%llu (a hole of a sparse "
+           "file): never read or updated\n", static_cast<unsigned long long>(first),
+           static_cast<unsigned long long>(last),
+           static_cast<unsigned long long>(last - first + 1),
+           static_cast<unsigned long long>(first - 1));
+    damaged = true;
   });
   if (!printed) return kExitFailed;
   if (!status.ok()) return ReadError(status);
   if (snapshot.tail_bytes != 0) {
     printf("-- partial record of %llu %s at offset %zu: ignored, overwritten by the next new key\n",
            static_cast<unsigned long long>(snapshot.tail_bytes),
-           Plural(snapshot.tail_bytes, "byte", "bytes"), snapshot.records.size() * sizeof(Record));
+           Plural(snapshot.tail_bytes, "byte", "bytes"),
+           static_cast<size_t>(snapshot.file_records() * sizeof(Record)));
   }
   // Every record is shown all the same; the status says the file is not as
   // the store writes it, as check's does.
@@ -101,25 +115,32 @@ int RunCheck(const Context& context) {
     return propstore::CanBeCreated(status) ? kExitOk : kExitFailed;
   }
   uint64_t problems = 0;
-  const bool printed = ForEachRecord(snapshot, [&](size_t i, const Record& record, long long first) {
+  const bool printed = ForEachRecord(snapshot, [&](uint64_t at, const Record& record, long long first) {
+    const unsigned long long i = at;
     if (propstore::KeyLacksNul(record)) {
-      printf("record #%zu: key field has no NUL within its %d bytes\n", i, PROPERTY_KEY_SIZE);
+      printf("record #%llu: key field has no NUL within its %d bytes\n", i, PROPERTY_KEY_SIZE);
       ++problems;
     }
     if (propstore::ValueLacksNul(record)) {
-      printf("record #%zu: value field has no NUL within its %d bytes\n", i, PROPERTY_VALUE_SIZE);
+      printf("record #%llu: value field has no NUL within its %d bytes\n", i, PROPERTY_VALUE_SIZE);
       ++problems;
     }
     if (first >= 0) {
-      printf("record #%zu: key [", i);
+      printf("record #%llu: key [", i);
       PrintEscaped(stdout, KeyText(record));
       printf("] repeats record #%lld; this record is never read or updated\n", first);
       ++problems;
     }
+  }, [&](uint64_t first, uint64_t last) {
+    printf("records #%llu to #%llu: zero bytes, repeating record #%llu; never read or "
+           "updated\n", static_cast<unsigned long long>(first),
+           static_cast<unsigned long long>(last), static_cast<unsigned long long>(first - 1));
+    ++problems;
   });
   if (!printed) return kExitFailed;
   if (!status.ok()) return ReadError(status);
-  const unsigned long long whole_bytes = snapshot.records.size() * sizeof(Record);
+  const uint64_t records = snapshot.file_records();
+  const unsigned long long whole_bytes = records * sizeof(Record);
   const unsigned long long tail = snapshot.tail_bytes;
   if (tail != 0) {
     printf("partial record: %llu %s at offset %llu (not a record; the next new key "
@@ -129,7 +150,7 @@ int RunCheck(const Context& context) {
   }
   const unsigned long long bytes = whole_bytes + tail;
   printf("%s: %llu %s, %zu %s: ", context.store.path(), bytes, Plural(bytes, "byte", "bytes"),
-         snapshot.records.size(), Plural(snapshot.records.size(), "record", "records"));
+         static_cast<size_t>(records), Plural(records, "record", "records"));
   if (problems == 0) {
     printf("ok\n");
     return kExitOk;

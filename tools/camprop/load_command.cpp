@@ -4,10 +4,11 @@
 // the saved settings alone. A file of defaults is applied whole or not at
 // all; damaged lines of the saved file are skipped (persist_file.h).
 //
-// A persist. key that the store already holds is an operator's setting, or
-// a default stored earlier: load replaces it only in the second case (its
-// value is still the one kept in stored_defaults.h), so neither a later
-// load nor a restart of the service ever puts a default over a setting.
+// A persist. key that the store already holds is an operator's setting, a
+// forgotten one, or a default stored earlier: load replaces it only in the
+// last case (unowned_values.h), so neither a later load nor a restart of
+// the service ever puts a default over a setting, or over a value that
+// persist forget left to the store until the next boot.
 #include <dirent.h>
 #include <errno.h>
 #include <string.h>
@@ -24,7 +25,7 @@
 #include "tools/camprop/commands.h"
 #include "tools/camprop/persist_file.h"
 #include "tools/camprop/settings_file.h"
-#include "tools/camprop/stored_defaults.h"
+#include "tools/camprop/unowned_values.h"
 
 namespace camprop {
 namespace {
@@ -105,13 +106,12 @@ std::vector<Setting> ReadDefaults(const std::vector<std::string>& files, int* st
     }
     if (file.cut) {
       file.problems.push_back({0, "larger than 16 MiB, more than any file of defaults holds"});
+      ++file.problem_count;
     }
-    for (const SettingsProblem& problem : file.problems) {
-      ReportLine(path, problem.line, problem.reason);
-    }
-    if (!file.problems.empty()) {
-      Complain("%s not applied: %zu bad %s", path.c_str(), file.problems.size(),
-               Plural(file.problems.size(), "line", "lines"));
+    ReportLines(path, file.problems, file.problem_count);
+    if (file.problem_count != 0) {
+      Complain("%s not applied: %zu bad %s", path.c_str(), file.problem_count,
+               Plural(file.problem_count, "line", "lines"));
       if (*status == kExitOk) *status = kExitUsage;
       continue;
     }
@@ -123,9 +123,13 @@ std::vector<Setting> ReadDefaults(const std::vector<std::string>& files, int* st
 // Stores `defaults` (in order, each key once with its last value) and
 // `saved` in one transaction; a saved value wins over the default of its
 // key. A persist. key that the store holds already is left as it is, unless
-// `replace_persist` or its value is the default stored for it earlier
-// (stored_defaults.h), and the defaults of persist. keys are kept for the
-// watch. Returns kExitOk, or kExitFailed after a complaint.
+// `replace_persist`, or its value is a default stored earlier and not a
+// forgotten one (unowned_values.h). The defaults of persist. keys are
+// recorded before they are stored, with those they replace, and the record
+// pruned to what the store holds after the commit: whatever step fails or
+// is killed, every default the store holds is recorded, and the watch never
+// takes one for a setting. Returns kExitOk, or kExitFailed after a
+// complaint.
 int ApplySettings(const Context& context, const std::vector<Setting>& defaults,
                   const PersistedSettings& saved, bool replace_persist) {
   propstore::Transaction store(context.store);
@@ -135,44 +139,64 @@ int ApplySettings(const Context& context, const std::vector<Setting>& defaults,
     return kExitFailed;
   };
   if (!store.status().ok()) return failed();
-  const std::string& defaults_path = context.places.stored_defaults;
-  const PersistedSettings stored_defaults = ReadStoredDefaults(defaults_path);
-  const auto set_persist = [&](const std::string& key, const std::string& value) {
+  UnownedRecords records(context.places);
+  records.Open();
+  UnownedValues unowned;
+  // A record not trusted is written anew, and none of its values counts: no
+  // stored value is taken for a default then.
+  const std::string untrusted = records.Read(&unowned);
+  if (!untrusted.empty() && untrusted.find(" is missing ") == std::string::npos) {
+    Complain("%s; it is written anew", untrusted.c_str());
+  }
+  const auto replaceable = [&](const std::string& key) {
     const std::string* current = store.Find(key);
-    const auto stored_default = stored_defaults.find(key);
-    if (replace_persist || current == nullptr ||
-        (stored_default != stored_defaults.end() && *current == stored_default->second)) {
-      store.Set(key, value);
-    }
+    return replace_persist || current == nullptr ||
+           (Holds(unowned.defaults, key, *current) && !Holds(unowned.forgotten, key, *current));
   };
-  PersistedSettings new_defaults;
+  std::vector<std::pair<std::string, std::string>> persist_defaults;  // to store
+  ValueSets file_defaults;  // of persist. keys, stored or not
   for (const auto& [key, value] : LastValues(defaults)) {
     if (!IsPersistKey(key)) {
       store.Set(key, value);
       continue;
     }
-    new_defaults[key] = value;
-    const auto setting = saved.find(key);
-    set_persist(key, setting != saved.end() ? setting->second : value);
+    file_defaults[key] = {value};
+    if (replaceable(key) && saved.count(key) == 0) persist_defaults.emplace_back(key, value);
   }
   for (const auto& [key, value] : saved) {
-    if (new_defaults.count(key) == 0) set_persist(key, value);
+    if (replaceable(key)) store.Set(key, value);
   }
-  // A default dropped from the files still describes a value nobody set.
-  for (const auto& [key, value] : stored_defaults) {
-    const std::string* current = store.Find(key);
-    if (current != nullptr && *current == value) new_defaults.emplace(key, value);
+  ValueSets recorded = unowned.defaults;
+  for (const auto& [key, values] : file_defaults) recorded[key].insert(*values.begin());
+  int record_error = records.WriteDefaults(recorded);
+  if (record_error == 0) record_error = records.WriteForgotten(unowned.forgotten);
+  const bool defaults_stored = record_error == 0 && !persist_defaults.empty();
+  if (defaults_stored) {
+    for (const auto& [key, value] : persist_defaults) store.Set(key, value);
   }
   if (!store.Commit().ok()) return failed();
-  // Without them the watch would take the defaults just stored for settings.
-  int defaults_error = 0;
-  if (new_defaults != stored_defaults) {
-    defaults_error = WriteStoredDefaults(defaults_path, new_defaults);
+  // Then the defaults of the files (a setting equal to one follows it from
+  // then on), and of what was recorded before only what the store holds.
+  for (ValueSets* values : {&unowned.defaults, &unowned.forgotten}) {
+    for (auto at = values->begin(); at != values->end();) {
+      const std::string* current = store.Find(at->first);
+      if (current != nullptr && at->second.count(*current) != 0) {
+        at->second = {*current};
+        ++at;
+      } else {
+        at = values->erase(at);
+      }
+    }
   }
+  for (const auto& [key, values] : file_defaults) unowned.defaults[key].insert(*values.begin());
+  if (record_error == 0) record_error = records.WriteDefaults(unowned.defaults);
+  if (record_error == 0) record_error = records.WriteForgotten(unowned.forgotten);
   if (!store.Close().ok()) return failed();
-  if (defaults_error == 0) return kExitOk;
-  Complain("cannot keep the defaults of persist. keys in %s: %s", defaults_path.c_str(),
-           strerror(defaults_error));
+  if (record_error == 0) return kExitOk;
+  Complain("cannot record the values nobody set in %s: %s%s", context.places.store_dir.c_str(),
+           strerror(record_error),
+           defaults_stored || persist_defaults.empty() ? ""
+                                                       : "; the defaults of persist. keys are not stored");
   return kExitFailed;
 }
 

@@ -1,6 +1,7 @@
 // The camprop program: command line, store, command, output.
 #include "tools/camprop/main.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,11 +17,17 @@ namespace {
 
 const propstore::Syscalls* gCalls = &propstore::kSystemCalls;
 
+volatile sig_atomic_t gStopRequested = 0;
+
+void RequestStop(int) { gStopRequested = 1; }
+
 int Run(const CommandLine& line, const propstore::Syscalls& calls) {
   const Places places(line.root != nullptr ? line.root : "");
   propstore::Options options;
   options.calls = &calls;
   options.diagnose = true;
+  // A lock another user holds never keeps a stopping command waiting.
+  options.interrupted = StopRequested;
   const propstore::Store store(places.store_dir.c_str(), options);
   const Context context{places, store};
   const std::vector<const char*>& operand = line.operands;
@@ -53,6 +60,17 @@ int Run(const CommandLine& line, const propstore::Syscalls& calls) {
 }  // namespace
 
 const propstore::Syscalls& Calls() { return *gCalls; }
+
+void StopOnSignals() {
+  struct sigaction action = {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
+bool StopRequested() { return gStopRequested != 0; }
 
 int Main(int argc, char** argv, const propstore::Syscalls& calls) {
   gCalls = &calls;

@@ -23,6 +23,14 @@ int Main(int argc, char** argv, const propstore::Syscalls& calls);
 // with.
 const propstore::Syscalls& Calls();
 
+// From now on SIGTERM, SIGINT and SIGHUP only ask the program to stop:
+// StopRequested() turns true, and a wait they interrupt returns (without
+// SA_RESTART) so that the command can end cleanly between two steps.
+void StopOnSignals();
+
+// True once one of those signals came after StopOnSignals().
+bool StopRequested();
+
 }  // namespace camprop
 
 #endif  // TOOLS_CAMPROP_MAIN_H_

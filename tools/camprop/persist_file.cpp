@@ -6,7 +6,12 @@
 #include <string.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "tools/camprop/atomic_file.h"
 #include "tools/camprop/commands.h"
@@ -24,11 +29,38 @@ constexpr char kHeader[] =
     "# edits here are lost at the next change; use camprop set and camprop\n"
     "# persist forget. In keys and values \\\\ is a backslash, \\xHH the byte HH.\n";
 
-// Keeps the damaged file at `path` beside it as PATH.bad (what was read of
-// it), saying so.
-void KeepDamagedCopy(const std::string& path, const std::string& bytes) {
+// Copies the file open at `in` to `out`, the holes of a sparse file left
+// holes: the copy costs what the file stores, not the size it claims.
+int CopySparse(int in, int out) {
+  std::string piece(64 * 1024, '\0');
+  struct stat info;
+  if (Calls().fstat(in, &info) != 0) return errno;
+  for (off_t at = 0; at < info.st_size;) {
+    const off_t data = Calls().lseek(in, at, SEEK_DATA);
+    if (data < 0) break;  // ENXIO: holes to the end
+    const off_t hole = Calls().lseek(in, data, SEEK_HOLE);
+    if (hole < 0) return errno;
+    for (at = data; at < hole;) {
+      const size_t wanted = static_cast<size_t>(std::min<off_t>(hole - at, piece.size()));
+      const ssize_t got = Calls().pread(in, &piece[0], wanted, at);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return got == 0 ? EIO : errno;
+      const ssize_t put = Calls().pwrite(out, piece.data(), static_cast<size_t>(got), at);
+      if (put != got) return put < 0 ? errno : ENOSPC;  // short: the disk is full
+      at += got;
+    }
+  }
+  return Calls().ftruncate(out, info.st_size) == 0 ? 0 : errno;
+}
+
+// Keeps the damaged file at `path` beside it as PATH.bad, whole, saying so.
+void KeepDamagedCopy(const std::string& path) {
   const std::string copy = path + ".bad";
-  const int error = ReplaceFile(copy, bytes, kSavedFileMode);
+  const int in = Calls().open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  const int error = in < 0 ? errno : ReplaceFileWith(copy, kSavedFileMode, [in](int out) {
+    return CopySparse(in, out);
+  });
+  if (in >= 0) Calls().close(in);
   if (error == 0) {
     Complain("kept the damaged file as %s", copy.c_str());
   } else {
@@ -52,24 +84,17 @@ bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool*
     Complain("cannot read %s: %s", path.c_str(), DescribeSettingsError(error));
     return false;
   }
-  // Problems and foreign keys are reported in line order.
-  size_t skipped = 0;
-  auto problem = file.problems.begin();
+  // Foreign keys are bad lines too, reported with the others in line order.
+  std::vector<SettingsProblem> bad = std::move(file.problems);
+  size_t skipped = file.problem_count;
   for (Setting& setting : file.settings) {
-    for (; problem != file.problems.end() && problem->line < setting.line; ++problem, ++skipped) {
-      ReportLine(path, problem->line, problem->reason);
-    }
     if (IsPersistKey(setting.key)) {
       (*settings)[setting.key] = std::move(setting.value);
-    } else {
-      ReportLine(path, setting.line, std::string("key does not begin with \"") + kPersistPrefix +
-                                         "\"");
-      ++skipped;
+    } else if (skipped++ < kProblemsKept) {
+      bad.push_back({setting.line, std::string("key does not begin with \"") + kPersistPrefix + "\""});
     }
   }
-  for (; problem != file.problems.end(); ++problem, ++skipped) {
-    ReportLine(path, problem->line, problem->reason);
-  }
+  ReportLines(path, std::move(bad), skipped);
   if (file.cut) {
     Complain("%s is larger than %zu MiB, more than camprop persist watch writes; what lies "
              "beyond is not read", path.c_str(), kLargestSettingsFile >> 20);
@@ -80,7 +105,7 @@ bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool*
     Complain("skipped %zu damaged %s of %s", skipped, skipped == 1 ? "line" : "lines",
              path.c_str());
   }
-  KeepDamagedCopy(path, file.bytes);
+  KeepDamagedCopy(path);
   return true;
 }
 
@@ -103,18 +128,29 @@ int WritePersistFile(const std::string& path, const PersistedSettings& settings)
 size_t PersistFileHeaderSize() { return sizeof(kEscapedFormatMark) - 1 + sizeof(kHeader) - 1; }
 
 PersistFileLock::PersistFileLock(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  fd_ = Calls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  // A file that only its owner may open: whoever may read the directory
+  // (the group camera) could otherwise hold a lock and keep saves waiting.
+  fd_ = Calls().open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd_ < 0) {
     error_ = errno;
     return;
   }
-  while (Calls().flock(fd_, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    error_ = errno;
-    break;
+  // One that root makes is the service's, the owner of the directory.
+  struct stat file, dir;
+  if (geteuid() == 0 && Calls().fstat(fd_, &file) == 0 && file.st_uid == 0 &&
+      Calls().stat(DirectoryOf(path).c_str(), &dir) == 0 && dir.st_uid != 0) {
+    Calls().fchown(fd_, dir.st_uid, dir.st_gid);
   }
+  // Once a stop is requested, no signal is left to end a wait.
+  while (Calls().flock(fd_, StopRequested() ? LOCK_EX | LOCK_NB : LOCK_EX) != 0) {
+    if (errno == EINTR && !StopRequested()) continue;
+    error_ = errno;
+    Calls().close(fd_);
+    fd_ = -1;
+    return;
+  }
+  // No other writer is live now: what a killed one left goes.
+  RemoveLeftoverTemporaries(path);
 }
 
 PersistFileLock::~PersistFileLock() {

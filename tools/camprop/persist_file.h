@@ -31,12 +31,13 @@ bool IsPersistKey(const std::string& key);
 
 // Reads the file at `path` into *settings: each sound line whose key is a
 // persist key (a later line overrides an earlier one). A missing file holds
-// none. Each other line that holds something is reported on standard error
-// as "PATH:LINE: reason" and skipped; then the file is kept beside as
-// PATH.bad and *damaged set. A file too large to be one of ours is not
-// read: it is moved to PATH.bad whole. Returns false, after a complaint,
-// when the file is there but cannot be read (permission, a link, not a
-// regular file, a read error).
+// none. The other lines that hold something are reported on standard error
+// as "PATH:LINE: reason", the first kProblemsKept of them, then their count,
+// and skipped; then the file is kept beside, whole, as PATH.bad and *damaged
+// set. Of a file larger than a restore reads (kLargestSettingsFile) the
+// whole lines within that size count, and it is kept as PATH.bad too.
+// Returns false, after a complaint, when the file is there but cannot be
+// read (permission, a link, not a regular file, a read error).
 bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool* damaged);
 
 // Replaces the file at `path` with one that holds `settings`, as
@@ -44,18 +45,22 @@ bool ReadPersistFile(const std::string& path, PersistedSettings* settings, bool*
 // comment saying what the file is, then one escaped line per key, in key
 // order. The text is written a piece at a time, never held whole. Returns 0
 // or the errno of the step that failed.
+// REQUIRES: the caller holds a PersistFileLock of `path`.
 int WritePersistFile(const std::string& path, const PersistedSettings& settings);
 
 // How many bytes of that file come before its first line.
 size_t PersistFileHeaderSize();
 
-// Holds the lock of the saved file's directory, so that the watch's saves
-// and `camprop persist forget` read and replace the file one at a time (the
+// Holds the lock of the saved file, on PATH.lock (mode 0600: only the
+// service's user and root can open it), so that the watch's saves and
+// `camprop persist forget` read and replace the file one at a time (the
 // file itself is replaced by a rename, so its own lock would not last).
 // Intentionally neither copyable nor movable.
 class PersistFileLock {
  public:
-  // Opens the directory of `path` and takes its exclusive lock; waits.
+  // Takes the lock of the saved file `path`; waits, until a stop is
+  // requested (main.h). Then removes the temporary files that writers of
+  // `path` killed earlier left.
   explicit PersistFileLock(const std::string& path);
   ~PersistFileLock();
   PersistFileLock(const PersistFileLock&) = delete;

@@ -19,13 +19,15 @@ struct Places {
     run = root + "/run";
     store_dir = run + "/camera";
     stored_defaults = store_dir + "/persist_defaults";
+    forgotten = store_dir + "/persist_forgotten";
     defaults_dir = root + "/etc/camera/properties.d";
     saved = root + "/var/lib/camera/persist.properties";
   }
 
   std::string run;              // ROOT/run, watched for the store's directory
   std::string store_dir;        // ROOT/run/camera, the store's directory
-  std::string stored_defaults;  // ROOT/run/camera/persist_defaults (stored_defaults.h)
+  std::string stored_defaults;  // ROOT/run/camera/persist_defaults (unowned_values.h)
+  std::string forgotten;        // ROOT/run/camera/persist_forgotten (unowned_values.h)
   std::string defaults_dir;     // ROOT/etc/camera/properties.d
   std::string saved;            // ROOT/var/lib/camera/persist.properties
 };

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "property_store/internal/record.h"
 #include "tools/camprop/commands.h"
 #include "tools/camprop/main.h"
@@ -156,26 +158,27 @@ int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* fi
   if (links == LinkPolicy::kRefuse) flags |= O_NOFOLLOW;
   const int fd = Calls().open(path.c_str(), flags, 0);
   if (fd < 0) return errno;
-  struct stat info;
-  int error = 0;
-  if (Calls().fstat(fd, &info) != 0) {
-    error = errno;
-  } else if (!S_ISREG(info.st_mode)) {
-    error = EINVAL;
-  } else {
-    // Room for what the file holds, so the text is not grown by doubling.
-    file->bytes.reserve(static_cast<size_t>(info.st_size) < kLargestSettingsFile
-                            ? static_cast<size_t>(info.st_size)
-                            : kLargestSettingsFile);
-    error = ReadAll(fd, &file->bytes, &file->cut);
-  }
+  const int error = ReadSettingsFrom(fd, file);
   Calls().close(fd);
-  if (error != 0) return error;
+  return error;
+}
 
-  size_t start = StartsWith(file->bytes, 0, kByteOrderMark) ? sizeof(kByteOrderMark) - 1 : 0;
-  const bool escaped = StartsWith(file->bytes, start, kEscapedFormatMark);
-  const char* at = file->bytes.data() + start;
-  const char* end = file->bytes.data() + file->bytes.size();
+int ReadSettingsFrom(int fd, SettingsFile* file) {
+  *file = SettingsFile();
+  struct stat info;
+  if (Calls().fstat(fd, &info) != 0) return errno;
+  if (!S_ISREG(info.st_mode)) return EINVAL;
+  // Room for what the file holds, so the text is not grown by doubling.
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(info.st_size) < kLargestSettingsFile
+                    ? static_cast<size_t>(info.st_size)
+                    : kLargestSettingsFile);
+  if (const int error = ReadAll(fd, &bytes, &file->cut)) return error;
+
+  size_t start = StartsWith(bytes, 0, kByteOrderMark) ? sizeof(kByteOrderMark) - 1 : 0;
+  const bool escaped = StartsWith(bytes, start, kEscapedFormatMark);
+  const char* at = bytes.data() + start;
+  const char* end = bytes.data() + bytes.size();
   // Of a file cut short, the line the cut went through is not read.
   if (file->cut) {
     while (end > at && end[-1] != '\n') --end;
@@ -190,7 +193,7 @@ int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* fi
       if (reason.empty()) {
         setting.line = line;
         file->settings.push_back(std::move(setting));
-      } else if (!optional) {
+      } else if (!optional && file->problem_count++ < kProblemsKept) {
         file->problems.push_back({line, std::move(reason)});
       }
     }
@@ -216,6 +219,16 @@ const char* DescribeSettingsError(int error) {
 void ReportLine(const std::string& path, size_t line, const std::string& reason) {
   fflush(stdout);
   fprintf(stderr, "%s%s:%zu: %s\n", WarningPrefix(), path.c_str(), line, reason.c_str());
+}
+
+void ReportLines(const std::string& path, std::vector<SettingsProblem> problems, size_t count) {
+  std::sort(problems.begin(), problems.end(),
+            [](const SettingsProblem& a, const SettingsProblem& b) { return a.line < b.line; });
+  if (problems.size() > kProblemsKept) problems.resize(kProblemsKept);
+  for (const SettingsProblem& problem : problems) ReportLine(path, problem.line, problem.reason);
+  if (count > problems.size()) {
+    Complain("%s: %zu more bad lines not shown", path.c_str(), count - problems.size());
+  }
 }
 
 std::string EscapedLine(const std::string& key, const std::string& value) {

@@ -44,11 +44,15 @@ struct SettingsProblem {
   std::string reason;
 };
 
+// How many refused lines a settings file keeps for a report: a flood of bad
+// lines costs neither memory nor a journal full of them, only a count.
+inline constexpr size_t kProblemsKept = 10;
+
 // A settings file as read. Intentionally copyable.
 struct SettingsFile {
-  std::string bytes;  // the file as it was read (its first kLargestSettingsFile bytes)
   std::vector<Setting> settings;
-  std::vector<SettingsProblem> problems;  // refused lines, in line order
+  std::vector<SettingsProblem> problems;  // the first kProblemsKept refused lines
+  size_t problem_count = 0;               // every refused line
   bool cut = false;   // larger than kLargestSettingsFile: the rest was not read
 };
 
@@ -63,6 +67,9 @@ enum class LinkPolicy {
 // regular file; ELOOP for a link under kRefuse.
 int ReadSettingsFile(const std::string& path, LinkPolicy links, SettingsFile* file);
 
+// As ReadSettingsFile, of the file open at `fd`, which stays open.
+int ReadSettingsFrom(int fd, SettingsFile* file);
+
 // Why a settings file could not be read, for a complaint: a static text.
 const char* DescribeSettingsError(int error);
 
@@ -70,6 +77,10 @@ const char* DescribeSettingsError(int error);
 // form editors and compilers use, after whatever went to standard output;
 // at warning priority when standard error is the journal.
 void ReportLine(const std::string& path, size_t line, const std::string& reason);
+
+// Reports `problems` (in line order) as ReportLine does, at most
+// kProblemsKept of them, then how many of `count` in all were not shown.
+void ReportLines(const std::string& path, std::vector<SettingsProblem> problems, size_t count);
 
 // `key=value` and a newline, escaped as a file that begins with
 // kEscapedFormatMark holds them: it reads back as exactly this key and value.
