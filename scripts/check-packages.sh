@@ -8,7 +8,8 @@
 #   - with dummy real packages (built here with dpkg-deb) installed in a
 #     scratch apt state, as on a device whose camera stack needs them,
 #     `apt-get -s install` of each of our packages removes nothing and pulls
-#     in no stand-in; without them, the stand-ins come in;
+#     in no stand-in, and none but isputils-tools brings in isputils-tools
+#     (with apt's default Recommends); without them, the stand-ins come in;
 #   - the store's tmpfiles.d entry, applied to a scratch root, makes
 #     /run/camera a setgid, sticky directory of root and the group camera
 #     that others cannot enter, and the records of the values nobody set
@@ -52,18 +53,25 @@ expect_depends() {  # package, dependency (as written in the field)...
   done
 }
 standins=isputils-platform-standins
+# The bounds of the libraries come from their symbols files and shlibs: the
+# release that brought what a dependant uses, not the one it was built with.
 expect_depends libpropstore1 "libpropstore-common (>= $version)"
-expect_depends libplatlog1 "libpropstore1 (>= $version)" "libbase-core1 | $standins"
-expect_depends libispbuffers1 "libplatlog1 (>= $version)" \
-  "libqvxcam-ulog1 | $standins" "libqvxcam.debugwrapper1 | $standins"
+expect_depends libplatlog1 "libpropstore1 (>= 1.0.0)" "libbase-core1 | $standins (>= 1.0.0)"
+expect_depends libispbuffers1 "libplatlog1 (>= 1.0.0)" \
+  "libqvxcam-ulog1 | $standins (>= 1.0.0)" "libqvxcam.debugwrapper1 | $standins (>= 1.0.0)"
 expect_depends isputils-tools "libpropstore1 (= $version)"
 for dev in libbase-core-dev libqvxcam-ulog-dev libqvxcam.debugwrapper-dev \
            libqvxcam-imageformat-dev; do
   expect_depends libisputils-dev "$dev | $standins-dev (= $version)"
 done
+# Only the move of the units from libpropstore-common to isputils-tools
+# (1.1.0) declares relations.
 for package in "${packages[@]}"; do
   relations=$(dpkg-deb -f "$(deb "$package")" Provides Conflicts Breaks Replaces)
-  [[ -z $relations ]] || fail "$package declares $relations"
+  expected=
+  [[ $package != isputils-tools ]] ||
+    expected=$'Breaks: libpropstore-common (<< 1.1.0~)\nReplaces: libpropstore-common (<< 1.1.0~)'
+  [[ $relations == "$expected" ]] || fail "$package declares '$relations', expected '$expected'"
 done
 
 step "on a device with the real platform libraries, installing ours removes nothing"
@@ -151,6 +159,10 @@ for package in "${packages[@]}"; do
   if [[ $package != "$standins"* ]]; then
     pulled=$(grep "^Inst $standins" <<<"$plan" || true)
     [[ -z $pulled ]] || fail "installing $package on a device pulls in the stand-ins: $pulled"
+  fi
+  # With apt's default Recommends: only isputils-tools brings the services.
+  if [[ $package != isputils-tools ]] && grep -q '^Inst isputils-tools ' <<<"$plan"; then
+    fail "installing $package brings in isputils-tools and its services"
   fi
   echo "$package: $(grep -c '^Inst ' <<<"$plan" || true) to install, none removed"
 done
