@@ -39,6 +39,7 @@ stage_table=(
   "consumer  | a consumer built with CMake and pkg-config against the installed tree |"
   "package   | the Debian packages: contents, relations, lintian, a consumer of them | build-deps lintian systemd man-db"
   "boot      | the packages on a booted Debian 12 root: units, modes, settings across reboots | build-deps debootstrap systemd-container"
+  "upgrade   | the previous release (v1.0.0) on a booted root, upgraded by apt-get dist-upgrade | build-deps debootstrap systemd-container git"
   "arm64     | an AArch64 cross build: its unit tests under QEMU, its binary interface | g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64"
   "package-arm64 | the arm64 packages: cross-built, linted, installed by apt on an emulated arm64 root | build-deps-arm64 libc6:arm64 libstdc++6:arm64 lintian debootstrap"
   "fresh     | the README's two commands on a fresh minimal Debian 12 root            | debootstrap"
@@ -225,7 +226,7 @@ stage_package() {
 # The packages of the package stage when they are there and newer than the
 # sources they are built from; built anew otherwise, without their tests (the
 # unit and package stages run those).
-stage_boot() {
+current_packages() {
   local packages=$out/packages deb
   deb=$(ls -1t "$packages"/isputils-tools_*.deb 2>/dev/null | head -n 1 || true)
   if [[ -z $deb ]] || [[ -n $(cd "$root" && find CMakeLists.txt cmake debian tools property_store \
@@ -233,7 +234,19 @@ stage_boot() {
     echo "building the packages (DEB_BUILD_OPTIONS=nocheck: the package stage runs their tests)"
     DEB_BUILD_OPTIONS=nocheck JOBS=$jobs bash "$root/scripts/package.sh" "$packages"
   fi
-  bash "$root/scripts/boot-root.sh" "$out/boot" "$packages"
+}
+
+stage_boot() {
+  current_packages
+  bash "$root/scripts/boot-root.sh" "$out/boot" "$out/packages"
+}
+
+# The boot stage's root, with the previous release's packages (built once
+# from its tag) upgraded to this release's.
+stage_upgrade() {
+  current_packages
+  JOBS=$jobs bash "$root/scripts/previous-release.sh" "$out/previous"
+  bash "$root/scripts/upgrade-root.sh" "$out/boot" "$out/packages" "$out/previous/debs"
 }
 
 stage_arm64() {
