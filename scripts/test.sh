@@ -45,9 +45,10 @@ stage_table=(
   "fresh     | the README's two commands on a fresh minimal Debian 12 root            | debootstrap"
 )
 # What every stage that builds the project needs (abigail-tools: the test
-# of the binary interface against its baselines).
+# of the binary interface against its baselines; groff-base: the test of
+# the manual pages).
 build_packages=(build-essential cmake ninja-build pkg-config
-                libgtest-dev libgmock-dev libbenchmark-dev abigail-tools)
+                libgtest-dev libgmock-dev libbenchmark-dev abigail-tools groff-base)
 
 trim() { sed -E 's/^ +//; s/ +$//' <<<"$1"; }
 stage_field() {  # row, field number (1 name, 2 what it checks, 3 packages)
