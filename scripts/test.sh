@@ -37,7 +37,7 @@ stage_table=(
   "tsan      | the threaded and multi-process tests under ThreadSanitizer            |"
   "fuzz      | each fuzz target from its seed corpus                                 | clang libclang-rt-dev"
   "consumer  | a consumer built with CMake and pkg-config against the installed tree |"
-  "package   | the Debian packages: contents, relations, lintian, a consumer of them | build-deps lintian systemd man-db"
+  "package   | the Debian packages: contents, relations, lintian, consumers; autopkgtest, piuparts | build-deps lintian systemd man-db autopkgtest piuparts debootstrap git"
   "boot      | the packages on a booted Debian 12 root: units, modes, settings across reboots | build-deps debootstrap systemd-container"
   "upgrade   | the previous release (v1.0.0) on a booted root, upgraded by apt-get dist-upgrade | build-deps debootstrap systemd-container git"
   "arm64     | an AArch64 cross build: its unit tests under QEMU, its binary interface | g++-aarch64-linux-gnu qemu-user libgtest-dev:arm64 libgmock-dev:arm64 libbenchmark-dev:arm64"
@@ -222,6 +222,10 @@ stage_package() {
   cmake --build "$out/launcher" -j "$jobs" --target private_run
   ISPUTILS_PRIVATE_RUN=$out/launcher/tests/support/private_run \
     bash "$root/scripts/check-packages.sh" "$out/packages"
+  # Installed as Debian's CI installs packages, and upgraded from the
+  # previous release (built once from its tag).
+  JOBS=$jobs bash "$root/scripts/previous-release.sh" "$out/previous"
+  bash "$root/scripts/check-installed.sh" "$out/packages" "$out/previous/debs" "$out/installed"
 }
 
 # The packages of the package stage when they are there and newer than the
