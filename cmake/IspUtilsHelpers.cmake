@@ -6,12 +6,19 @@
 #     OUTPUT_NAME <name> VERSION <x.y.z> SOVERSION <n>
 #     EXPORT_MACRO_DEFINE <BUILDING_MACRO>
 #     INCLUDE_DIR <dir with public headers>
-#     [NO_CXX_RUNTIME]
+#     [NO_CXX_RUNTIME] [PLATFORM_STANDIN]
 #     SOURCES ...)
 # Builds <target> as a versioned shared library with hidden visibility, an
 # alias IspUtils::<target>, and installs it with its public headers.
+# A PLATFORM_STANDIN stands in for an outside library that a device brings
+# itself, under the same link name but a file name of its own: it installs
+# the same way, but the CMake package never names it. Our libraries link it
+# through the interface target platform_<target> instead of the library
+# itself, since CMake would record a library linked directly among the
+# exported libraries' runtime dependencies (IMPORTED_LINK_DEPENDENT_LIBRARIES)
+# and so insist on exporting it. Tests may link either.
 function(isputils_shared_library target)
-  cmake_parse_arguments(ARG "NO_CXX_RUNTIME"
+  cmake_parse_arguments(ARG "NO_CXX_RUNTIME;PLATFORM_STANDIN"
                         "OUTPUT_NAME;VERSION;SOVERSION;EXPORT_MACRO_DEFINE;INCLUDE_DIR"
                         "SOURCES" ${ARGN})
   add_library(${target} SHARED ${ARG_SOURCES})
@@ -55,7 +62,14 @@ function(isputils_shared_library target)
     # Linked by the C driver: nothing of the C++ runtime is pulled in.
     set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
   endif()
-  install(TARGETS ${target} EXPORT IspUtilsTargets
+  if(ARG_PLATFORM_STANDIN)
+    add_library(platform_${target} INTERFACE)
+    target_link_libraries(platform_${target} INTERFACE ${target})
+    set(export_set "")
+  else()
+    set(export_set EXPORT IspUtilsTargets)
+  endif()
+  install(TARGETS ${target} ${export_set}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -80,7 +94,8 @@ function(isputils_install_package)
   set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/IspUtils)
   install(EXPORT IspUtilsTargets NAMESPACE IspUtils:: DESTINATION ${config_dir})
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/IspUtilsConfig.cmake.in
-      ${PROJECT_BINARY_DIR}/IspUtilsConfig.cmake INSTALL_DESTINATION ${config_dir})
+      ${PROJECT_BINARY_DIR}/IspUtilsConfig.cmake INSTALL_DESTINATION ${config_dir}
+      PATH_VARS CMAKE_INSTALL_INCLUDEDIR)
   write_basic_package_version_file(${PROJECT_BINARY_DIR}/IspUtilsConfigVersion.cmake
       COMPATIBILITY SameMajorVersion)
   install(FILES ${PROJECT_BINARY_DIR}/IspUtilsConfig.cmake

@@ -54,11 +54,18 @@ fi
 
 libdir=$(dirname "$(find "$prefix" -name libpropstore.so -print -quit)")
 [[ -d $libdir ]] || fail "libpropstore.so was not installed"
+# Ours are lib<name>.so.1.0.0. The platform libraries are the stand-ins or
+# a device's own (scripts/check-device-root.sh), whose file names are the
+# device's: of those only the link name and the SONAME are fixed.
 for name in propstore platlog ispbuffers base-core qvxcam_ulog qvxcam.debugwrapper; do
-  for file in "lib$name.so" "lib$name.so.1" "lib$name.so.1.0.0"; do
+  files=("lib$name.so" "lib$name.so.1")
+  case $name in
+    propstore | platlog | ispbuffers) files+=("lib$name.so.1.0.0") ;;
+  esac
+  for file in "${files[@]}"; do
     [[ -e $libdir/$file ]] || fail "missing $libdir/$file"
   done
-  soname=$(objdump -p "$libdir/lib$name.so.1.0.0" | awk '$1 == "SONAME" { print $2 }')
+  soname=$(objdump -p "$(readlink -f "$libdir/lib$name.so")" | awk '$1 == "SONAME" { print $2 }')
   [[ $soname == "lib$name.so.1" ]] || fail "lib$name has SONAME '$soname'"
 done
 for header in propstore/properties.h platlog/platform_log.h isphal/Buffer.h \

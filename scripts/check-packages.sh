@@ -223,4 +223,6 @@ MANPATH=$units/usr/share/man systemd-analyze verify --root="$units" "${unit_name
   fail "systemd-analyze verify refused the units (above)"
 echo "verified: ${unit_names[*]}"
 bash "$root/scripts/check-consumer.sh" --prefix "$unpacked/usr"
+step "on a device's root with its own platform libraries and no stand-ins"
+bash "$root/scripts/check-device-root.sh" "$dir"
 step "packages checked"
