@@ -19,7 +19,9 @@
 #     path relative to themselves; `systemd-analyze verify` passes the units
 #     (their programs and manual page are looked up in that root); no ELF
 #     file carries a library search path; and the packages build and run
-#     tests/consumer (scripts/check-consumer.sh --prefix).
+#     tests/consumer (scripts/check-consumer.sh --prefix), also on a
+#     device's root with its own platform libraries under other file names
+#     and no stand-in (scripts/check-device-root.sh).
 #
 #   scripts/check-packages.sh PACKAGE_DIR
 set -euo pipefail
