@@ -728,9 +728,14 @@ TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
   for (const std::string& made : {root_ / "etc", root_ / "etc/camera", defaults}) {
     ASSERT_EQ(0, mkdir(made.c_str(), 0755));
   }
-  PutFile(defaults + "/50-camera.conf", "from.root=1\n");
+  // A later line, or a later file, wins for a persist. key as for any other.
+  PutFile(defaults + "/50-camera.conf",
+          "from.root=1\npersist.twice=1\npersist.twice=2\npersist.files=1\n");
+  PutFile(defaults + "/60-camera.conf", "persist.files=2\n");
   EXPECT_EQ(0, RunTool({"load", saved}).status);
   EXPECT_EQ("1", Lookup("from.root"));
+  EXPECT_EQ("2", Lookup("persist.twice"));
+  EXPECT_EQ("2", Lookup("persist.files"));
 }
 
 TEST_F(CampropTest, PersistKeysSurviveARebootThroughTheirSavedFile) {

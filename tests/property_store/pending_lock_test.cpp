@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -56,19 +57,26 @@ class PendingLockTest : public StoreDirTest {
     holder_ = -1;
   }
 
-  // True once another open file description holds the pending lock (10 s at
-  // most, of the machine's own clock).
+  // True once `holds` does (10 s at most, of the machine's own clock): a
+  // test that fails ends quickly, with its threads joined.
+  static bool Eventually(const std::function<bool()>& holds) {
+    for (int i = 0; i < 10000; ++i) {
+      if (holds()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return holds();
+  }
+
+  // True once another open file description holds the pending lock.
   bool WriterPending() {
     const int fd = open(store_.path(), O_RDONLY | O_CLOEXEC);
-    bool pending = false;
-    for (int i = 0; i < 10000 && !pending; ++i) {
+    const bool pending = Eventually([fd] {
       struct flock range = {};
       range.l_type = F_WRLCK;
       range.l_start = kPendingByte;
       range.l_len = 1;
-      pending = fcntl(fd, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
-      if (!pending) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+      return fcntl(fd, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
+    });
     close(fd);
     return pending;
   }
@@ -101,7 +109,7 @@ TEST_F(PendingLockTest, AWaitingWriterHoldsBackNewLookups) {
   HoldSharedLock();
   frozen_ = true;  // no lookup gives up on the writer
   std::thread writer([this] { EXPECT_TRUE(store_.Set("k", "new").ok()); });
-  ASSERT_TRUE(WriterPending());
+  EXPECT_TRUE(WriterPending());
   std::atomic<bool> looked_up{false};
   std::string seen;
   std::thread reader([&] {
@@ -110,7 +118,7 @@ TEST_F(PendingLockTest, AWaitingWriterHoldsBackNewLookups) {
   });
   // Without the pending lock the lookup would share the lock with the one
   // under way and read "old" at once.
-  while (sleeps_.load() < 20) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(Eventually([this] { return sleeps_.load() >= 20; }));
   EXPECT_FALSE(looked_up.load());
   Release();
   writer.join();
@@ -122,7 +130,7 @@ TEST_F(PendingLockTest, AStoppedReaderStallsOtherLookupsOnlyForTheBound) {
   ASSERT_TRUE(store_.Set("k", "old").ok());
   HoldSharedLock();  // a process stopped while it holds the shared lock
   std::thread writer([this] { EXPECT_TRUE(store_.Set("k", "new").ok()); });
-  ASSERT_TRUE(WriterPending());
+  EXPECT_TRUE(WriterPending());
   // The writer waits behind the stopped reader; a lookup waits for the
   // writer until the bound, then reads beside the stopped reader.
   EXPECT_EQ("old", Lookup("k"));
@@ -145,7 +153,7 @@ TEST_F(PendingLockTest, AWriterThatMustWaitWaitsForAnotherWritersPendingLockOnly
   ASSERT_EQ(0, fcntl(stuck, F_OFD_SETLK, &range));
   HoldSharedLock();
   std::thread writer([this] { EXPECT_TRUE(store_.Set("k", "new").ok()); });
-  while (now_.load() < kPendingWaitNs) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(Eventually([this] { return now_.load() >= kPendingWaitNs; }));
   Release();
   writer.join();
   EXPECT_EQ("new", Lookup("k"));  // after the bound too: the pending lock is still taken

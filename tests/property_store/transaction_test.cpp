@@ -103,8 +103,27 @@ TEST_F(TransactionTest, ACommitWithoutRoomWritesNothingAndAFailedReadNothingAtAl
   EXPECT_EQ(Status::Code::kRead, transaction.status().code());
   transaction.Set("key.0", "changed");
   EXPECT_FALSE(transaction.Commit().ok());
+  transaction.Close();
   calls_.pread = nullptr;
   EXPECT_EQ(before, Bytes());
+
+  // Where the file system cannot reserve, appends cut short by a full disk
+  // are cut back: the file ends on its last whole record.
+  calls_.fallocate = [](int, int, off_t, off_t) {
+    errno = EOPNOTSUPP;
+    return -1;
+  };
+  int appends = 0;
+  calls_.pwrite = [&appends](int fd, const void* bytes, size_t count, off_t offset) {
+    if (offset < 50 * PROPERTY_RECORD_SIZE) return kSystemCalls.pwrite(fd, bytes, count, offset);
+    if (++appends == 1) return kSystemCalls.pwrite(fd, bytes, 200, offset);
+    errno = ENOSPC;
+    return ssize_t{-1};
+  };
+  Transaction appending(store_);
+  for (int i = 0; i < 100; ++i) appending.Set("key." + std::to_string(i), "changed");
+  EXPECT_EQ(Status::Code::kWrite, appending.Commit().code());
+  EXPECT_EQ(50u * PROPERTY_RECORD_SIZE, Bytes().size());
 }
 
 TEST_F(TransactionTest, ItHoldsTheExclusiveLockFromFirstReadToClose) {
