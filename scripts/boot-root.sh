@@ -94,7 +94,7 @@ check_remove() {
 }
 
 check_install_all() {
-  local all known
+  local all known debs=/srv/isputils   # where add_packages put them
   known=$(inside dpkg-query -W -f '${Package}\n' libpropstore1 libpropstore-common isputils-tools 2>/dev/null)
   if [[ -n $known ]]; then
     # shellcheck disable=SC2086 # package names
