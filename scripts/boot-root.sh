@@ -42,6 +42,7 @@ check_table=(
   "hard-kill       | the container killed right after a save: the value returns, the saved file is sound"
   "bad-defaults    | a bad file: the others applied, it not at all, saved settings restored, unit failed, warning"
   "sysctl-rules    | a *.conf directory, a /dev/null link, ';' comments, '-' lines, a byte-order mark"
+  "operating-guide | docs/operating.md's commands as it shows them: a default, a setting saved and forgotten, a user let in"
 )
 stage=boot
 source "$(dirname "$0")/lib/booted-root.sh"
@@ -267,6 +268,31 @@ check_sysctl_rules() {
   expect_value vendor.dash 1
   expect_value vendor.bom 1
   expect_unset $'\xef\xbb\xbfvendor.bom'
+}
+
+# The commands that docs/operating.md shows an operator, each written here as
+# the guide writes it: its command check finds every line of the guide's
+# blocks in this file, so the guide cannot show one that this does not run.
+check_operating_guide() {
+  local output
+  inside sh -c "echo 'vendor.camera.hdr = on' | tee /etc/camera/properties.d/50-hdr.conf" >/dev/null ||
+    nope "cannot write a file of defaults" || return 1
+  output=$(inside camprop load 2>&1) || saw "camprop load exits $?: $output"
+  expect_value vendor.camera.hdr on
+  output=$(inside camprop set persist.qvx.camera.log_level 3 2>&1) ||
+    nope "camprop set persist.qvx.camera.log_level 3 failed: $output" || return 1
+  wait_saved persist.qvx.camera.log_level 3 || return 1
+  output=$(inside cat /var/lib/camera/persist.properties 2>&1)
+  grep -qxF persist.qvx.camera.log_level=3 <<<"$output" ||
+    saw "cat of the saved file shows no persist.qvx.camera.log_level=3: $(tr '\n' ' ' <<<"$output")"
+  output=$(inside camprop persist forget persist.qvx.camera.log_level 2>&1) ||
+    saw "camprop persist forget exits $?: $output"
+  ! saved_names persist.qvx.camera.log_level || saw "after forget the saved file still names the key"
+  # A camera process's user, let in through the group.
+  inside useradd --system --user-group --no-create-home camerad &&
+    inside usermod -aG camera camerad || nope "cannot add the user camerad to the group camera" || return 1
+  output=$(inside setpriv --reuid camerad --regid camerad --init-groups camprop get vendor.camera.hdr 2>&1)
+  [[ $output == on ]] || saw "camerad, in the group camera, reads vendor.camera.hdr as '$output', expected on"
 }
 
 run_checks

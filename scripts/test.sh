@@ -29,7 +29,7 @@ jobs=${JOBS:-$(nproc)}
 # "build-deps" stands for the Build-Depends of debian/control. A new stage
 # is a row here and a function stage_<name> below.
 stage_table=(
-  "unit      | the build, every unit test, the binary interface, the README's blocks  |"
+  "unit      | the build, every unit test, the binary interface, the documentation's blocks |"
   "container | the unit tests where new namespaces are refused, as in a container    | libseccomp-dev"
   "home0700  | the unit tests from a checkout that only its owner can enter          |"
   "chroot    | the unit tests and the example in a plain chroot                      |"

@@ -1,8 +1,8 @@
 // Runs one command with the property store kept to itself, the way the
 // test programs of the store's fixed path keep it: in a private mount
 // namespace with a tmpfs of its own on /run. The scripts (the demo, the
-// chroot and consumer checks) and the README's example check start programs
-// through it.
+// chroot and consumer checks), the README's example check and the check of
+// the guides' commands start programs through it.
 //
 //   private_run COMMAND [ARG...]
 //
