@@ -1,7 +1,7 @@
 #!/bin/sh
 # The section 3 manual pages against the headers they document:
-#  - every page of MAN3_DIR renders without a warning (a link page
-#    ".so man3/NAME.3" through the page it names);
+#  - every page of MAN3_DIR renders without a warning (a name that another
+#    page describes is a symbolic link to that page);
 #  - every function of a HEADER's extern "C" part, and each NAME given as
 #    HEADER:NAME (declared outside that part), has its page NAME.3, whose
 #    SYNOPSIS shows the prototype the header declares;
@@ -11,7 +11,6 @@
 # "char *key"). Names each mismatch; exit 1 if any.
 #
 #   man_pages.sh GROFF MAN3_DIR HEADER[:NAME]...
-# (MAN3_DIR is named man3, as the link pages name it)
 set -eu
 groff=$1
 man3=$2
@@ -53,7 +52,7 @@ done
 [ -s "$work/declared" ] || { echo "no declarations found in: $*" >&2; exit 1; }
 
 status=0
-cd "$man3/.."  # a link page names its target from here, as man(1) reads it
+cd "$man3/.."
 for page in man3/*.3; do
   if ! warnings=$("$groff" -man -ww -z "$page" 2>&1) || [ -n "$warnings" ]; then
     printf '%s: groff warns:\n%s\n' "$page" "$warnings" >&2
