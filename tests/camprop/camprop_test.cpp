@@ -382,13 +382,7 @@ TEST_F(CampropTest, OutputThatIsLostAndReadErrorsFailTheCommand) {
   }
   SetStoreBytes(bytes);
   int read_count = 0;
-  calls_.pread = [&read_count](int fd, void* buffer, size_t count, off_t offset) {
-    if (++read_count == 2) {
-      errno = EIO;
-      return ssize_t{-1};
-    }
-    return kSystemCalls.pread(fd, buffer, count, offset);
-  };
+  calls_.pread = CountedPread(&read_count, 2);
   ToolOptions merged;
   merged.merged = true;
   const std::string complaint = "camprop: reading " + path() + " failed after " +
@@ -566,13 +560,7 @@ TEST_F(CampropTest, WatchTakesItsFirstReadableSnapshotAsItsBaseline) {
   Set("b", "2");
   // The first read fails: a and b are there before the watch can see them.
   int reads = 0;
-  calls_.pread = [&reads](int fd, void* buffer, size_t count, off_t offset) {
-    if (++reads == 1) {
-      errno = EIO;
-      return ssize_t{-1};
-    }
-    return kSystemCalls.pread(fd, buffer, count, offset);
-  };
+  calls_.pread = CountedPread(&reads, 1);
   const auto watch = StartHooked({"watch", "--count", "1", "--timeout", "60"});
   ASSERT_TRUE(watch->WaitForError("waiting for it to be readable\n"));
   ASSERT_EQ(0, chmod(path().c_str(), 0664));  // wakes the watch: it reads again
@@ -692,13 +680,7 @@ TEST_F(CampropTest, LoadAppliesEachSoundFileWholeAndLeavesOutABadOne) {
   // fail here), so a reader sees all of the load or none of it.
   SetStoreBytes("");
   int reads = 0;
-  calls_.pread = [&reads](int fd, void* buffer, size_t count, off_t offset) {
-    if (++reads == 2) {
-      errno = EIO;
-      return ssize_t{-1};
-    }
-    return kSystemCalls.pread(fd, buffer, count, offset);
-  };
+  calls_.pread = CountedPread(&reads, 2);
   result = RunHooked({"load", saved, good_file});
   calls_.pread = nullptr;
   EXPECT_EQ(0, result.status);

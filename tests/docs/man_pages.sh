@@ -35,9 +35,9 @@ function emit(text,   name) {
   print name "\t" text
 }'
 
-for spec in "$@"; do
-  header=${spec%%:*}
-  wanted=${spec#"$header"}
+for argument in "$@"; do
+  header=${argument%%:*}
+  wanted=${argument#"$header"}
   awk -v wanted="${wanted#:}" "$normalise"'
     /^extern "C" \{/ { in_c = 1; next }
     /^\}  \/\/ extern "C"/ { in_c = 0; next }

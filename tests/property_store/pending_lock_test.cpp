@@ -94,10 +94,7 @@ TEST_F(PendingLockTest, ALookupWithNoWriterAboutMakesOneCallMoreThanTheFloor) {
     tests += command == F_OFD_GETLK;
     return kSystemCalls.lock(fd, command, range);
   };
-  calls_.pread = [&](int fd, void* buffer, size_t count, off_t offset) {
-    ++reads;
-    return kSystemCalls.pread(fd, buffer, count, offset);
-  };
+  calls_.pread = CountedPread(&reads);
   EXPECT_EQ("v", Lookup("k"));
   EXPECT_EQ(1, tests);
   EXPECT_EQ(1, reads);

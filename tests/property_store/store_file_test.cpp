@@ -91,10 +91,7 @@ TEST_F(StoreFileTest, ScansEndAtTheEndOfTheFileWithoutAReadToFindIt) {
   // A lookup ends with the first read that comes back short, an update at
   // the size the locked file has: a miss makes one read under a buffer.
   int reads = 0;
-  calls_.pread = [&](int fd, void* buffer, size_t count, off_t offset) {
-    ++reads;
-    return kSystemCalls.pread(fd, buffer, count, offset);
-  };
+  calls_.pread = CountedPread(&reads);
   const struct {
     int records;
     size_t tail;  // bytes of a partial record after them
@@ -251,10 +248,7 @@ TEST_F(StoreFileTest, ScanWithoutHeapMemoryReadsOneRecordAtATime) {
   SetBytes(store);
   int reads = 0;
   calls_.malloc = [](size_t size) { return size == kScanBufferSize ? nullptr : malloc(size); };
-  calls_.pread = [&](int fd, void* buffer, size_t count, off_t offset) {
-    ++reads;
-    return kSystemCalls.pread(fd, buffer, count, offset);
-  };
+  calls_.pread = CountedPread(&reads);
   EXPECT_EQ("value 299", Lookup(KeyOf(299)));
   // Two records in the first read, then one per read, none past the hit.
   EXPECT_EQ(299, reads);

@@ -34,10 +34,7 @@ TEST_F(TransactionTest, ACommitWritesWhatOneKeyUpdatesOfTheLastValuesWould) {
       {"new.1", "appended"}, {"a", "changed"}, {"dup", "third"}, {"b", "22"},
       {"new.2", "too"},      {"new.1", "again"}, {"a", "last"},  {std::string(63, 'K'), "k63"}};
   int reads = 0;
-  calls_.pread = [&](int fd, void* buffer, size_t count, off_t offset) {
-    ++reads;
-    return kSystemCalls.pread(fd, buffer, count, offset);
-  };
+  calls_.pread = CountedPread(&reads);
   Transaction transaction(store_);
   ASSERT_TRUE(transaction.status().ok());
   for (const auto& [key, value] : sets) transaction.Set(key, value);

@@ -1,6 +1,7 @@
 // A table of the engine's calls that asks the current HookedCalls first.
 #include "tests/support/hooked_calls.h"
 
+#include <errno.h>
 #include <stdlib.h>
 
 namespace isputils_test {
@@ -27,5 +28,15 @@ HookedCalls::HookedCalls() {
 HookedCalls::~HookedCalls() { gCurrent = nullptr; }
 
 const propstore::Syscalls& HookedCalls::table() const { return kHookedTable; }
+
+std::function<ssize_t(int, void*, size_t, off_t)> CountedPread(int* reads, int fail_at, int error) {
+  return [reads, fail_at, error](int fd, void* buffer, size_t count, off_t offset) {
+    if (++*reads == fail_at) {
+      errno = error;
+      return ssize_t{-1};
+    }
+    return propstore::kSystemCalls.pread(fd, buffer, count, offset);
+  };
+}
 
 }  // namespace isputils_test

@@ -13,6 +13,8 @@
 #ifndef TESTS_SUPPORT_HOOKED_CALLS_H_
 #define TESTS_SUPPORT_HOOKED_CALLS_H_
 
+#include <errno.h>
+
 #include <functional>
 
 #include "property_store/internal/syscalls.h"
@@ -69,6 +71,12 @@ class HookedCalls {
   ISPUTILS_HOOKED_CALLS(ISPUTILS_HOOK_MEMBER)
 #undef ISPUTILS_HOOK_MEMBER
 };
+
+// A pread hook that counts its calls in *reads and fails the call numbered
+// `fail_at` (from 1; 0 fails none) with `error`; every other call goes to
+// the C library. *reads must outlive the hook.
+std::function<ssize_t(int, void*, size_t, off_t)> CountedPread(int* reads, int fail_at = 0,
+                                                               int error = EIO);
 
 }  // namespace isputils_test
 
